@@ -1,0 +1,1 @@
+// Table store: filled in with Tables.

@@ -1,0 +1,1 @@
+// Playback tables: filled in with Table, Reader and frame weights.

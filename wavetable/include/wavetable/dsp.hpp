@@ -1,0 +1,33 @@
+#pragma once
+// Spectral tools: the FFT, band-limiting, frame resampling and mip levels. Used where tables are
+// built, never on the audio thread. Everything is single precision.
+
+#include <complex>
+#include <cstddef>
+#include <span>
+#include <vector>
+
+namespace quillory::wavetable {
+
+using Complex = std::complex<float>;
+
+// Forward transform X[k] = sum x[n] e^(-2 pi i k n / N), unscaled, of a real frame of any length.
+std::vector<Complex> fft(std::span<const float> frame);
+
+// Real part of the inverse transform y[n] = sum Y[k] e^(+2 pi i k n / M), each times 1/n.
+// Takes the spectrum over and may work in its memory.
+std::vector<float> ifft_real(std::vector<Complex> spectrum, std::size_t n);
+
+// Keeps DC and harmonics 1..h of the frame, removes everything above.
+std::vector<float> bandlimit(std::span<const float> frame, std::size_t h);
+
+// The frame at a new length m (at least 1), every harmonic below min(N, m)/2 keeping its amplitude.
+std::vector<float> resample_frame(std::span<const float> frame, std::size_t m);
+
+// Length of mip level i of an n-sample frame.
+std::size_t mip_length(std::size_t n, std::size_t i);
+
+// All `levels` mip levels of the frame, level 0 first, back to back.
+std::vector<float> mipmaps(std::span<const float> frame, std::size_t levels);
+
+}  // namespace quillory::wavetable
