@@ -1,10 +1,15 @@
-// Saved-state benchmarks: the sample text of a 256 x 2048 table (2 MiB of samples, 2.8 MB of
-// text) in both directions.
+// Saved-state benchmarks with a 256 x 2048 table (2 MiB of samples, a 2.8 MB document): the sample
+// text in both directions, then save and load of the whole state (load builds the table too).
 #include <benchmark/benchmark.h>
 
 #include <random>
 
 #include "core/base64.hpp"
+#include "core/default_table.hpp"
+#include "core/param_values.hpp"
+#include "core/params.hpp"
+#include "core/state.hpp"
+#include "core/tables.hpp"
 
 namespace {
 
@@ -33,6 +38,34 @@ void BM_SampleTextDecode(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() * kBigTableSamples * sizeof(float));
 }
 BENCHMARK(BM_SampleTextDecode)->Unit(benchmark::kMillisecond);
+
+// An instance holding the big table.
+struct BigInstance {
+  ParamValues values;
+  Tables tables{default_table()};
+  BigInstance() {
+    if (!tables.install({"Big", noise(kBigTableSamples), 2048, 1, 1})) std::abort();
+  }
+};
+
+void BM_Save(benchmark::State& state) {
+  BigInstance instance;
+  for (auto _ : state) benchmark::DoNotOptimize(save(instance.values, instance.tables));
+}
+BENCHMARK(BM_Save)->Unit(benchmark::kMillisecond);
+
+void BM_Load(benchmark::State& state) {
+  const std::string document = [] {
+    BigInstance instance;
+    return save(instance.values, instance.tables).value();
+  }();
+  BigInstance instance;
+  for (auto _ : state) {
+    if (!load(document, instance.values, instance.tables)) state.SkipWithError("load failed");
+  }
+  state.SetBytesProcessed(state.iterations() * document.size());
+}
+BENCHMARK(BM_Load)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
