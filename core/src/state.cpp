@@ -52,10 +52,9 @@ std::array<ParamEntry, param_count> sorted_params(const ParamValues& values) {
   std::array<ParamEntry, param_count> entries;
   for (std::size_t i = 0; i < param_count; ++i) {
     auto& entry = entries[i];
+    char* const first = entry.key.data();
     entry.key_length =
-        std::to_chars(entry.key.data(), entry.key.data() + entry.key.size(), param_table[i].id)
-            .ptr -
-        entry.key.data();
+        std::to_chars(first, first + entry.key.size(), param_table[i].id).ptr - first;
     entry.value = values.get(i);
   }
   std::sort(entries.begin(), entries.end(),

@@ -321,6 +321,42 @@ TEST(StateLoad, DocumentsAndTheirOutcomes) {
   }
 }
 
+// A loadable document whose table name is written as given.
+std::string named_table_doc(std::string_view written_name) {
+  return doc("", R"(,"table":{"name":")" + std::string(written_name) +
+                     R"(","frameSize":4,"rows":1,"layers":1,"data":")" +
+                     samples_b64(kSmallSamples) + "\"}");
+}
+
+TEST(StateLoad, NamesAreUnescaped) {
+  const std::pair<std::string_view, std::string> cases[] = {
+      {R"(a\"b)", "a\"b"},
+      {R"(\\\/)", "\\/"},
+      {R"(\b\f\n\r\t)", "\b\f\n\r\t"},
+      {R"(\u00e9\u20AC x)", "é€ x"},
+      {R"(\ud834\udd1e)", "𝄞"},
+      {R"(nul\u0000here)", std::string("nul\0here", 8)},
+      {"é → 𝄞", "é → 𝄞"},
+  };
+  for (const auto& [written, name] : cases) {
+    Instance instance;
+    const auto result = load(named_table_doc(written), instance.values, instance.tables);
+    ASSERT_TRUE(result) << written << ": " << result.error();
+    EXPECT_EQ(instance.tables.table_data().name, name) << written;
+  }
+  // Bad escapes, lone surrogates, and bytes that are not UTF-8 (truncated, an encoded surrogate,
+  // an overlong form).
+  const std::string_view refused[] = {R"(\x)",     R"(\u12)",      R"(\u12G4)",
+                                      R"(\udd1e)", R"(\ud834x)",   R"(\ud834\u0041)",
+                                      "\xc3",      "\xed\xa0\x80", "\xc0\xaf"};
+  for (auto written : refused) {
+    Instance instance;
+    const auto result = load(named_table_doc(written), instance.values, instance.tables);
+    ASSERT_FALSE(result) << written;
+    EXPECT_TRUE(result.error().starts_with(kUnreadableState)) << result.error();
+  }
+}
+
 TEST(StateLoad, UnreadableDocumentsSayWhereTheyWentWrong) {
   Instance instance;
   const auto result = load("{\"version\":1,\n\"params\":{}}x", instance.values, instance.tables);
