@@ -287,6 +287,21 @@ TEST(StateLoad, DocumentsAndTheirOutcomes) {
       {"trailing data bytes ignored",
        doc(R"("10":2)", R"(,"table":)" + with_data(base64_encode(nine_samples_and_two))), Loaded, 2,
        true},
+      {"huge declared sizes",
+       doc(R"("10":2)",
+           R"(,"table":{"name":"x","frameSize":18446744073709551615,"rows":4294967296,)"
+           R"("layers":4294967296,"data":")" +
+               samples_b64(kSmallSamples) + "\"}"),
+       ShapeRefused, 2, false},
+      {"rows times layers past 64 bits",
+       doc(R"("10":2)", R"(,"table":{"name":"x","frameSize":4,"rows":4294967296,)"
+                        R"("layers":4294967296,"data":")" +
+                            samples_b64(kSmallSamples) + "\"}"),
+       ShapeRefused, 2, false},
+      {"size past 64 bits",
+       doc(R"("10":2)", R"(,"table":{"name":"x","frameSize":18446744073709551616,"rows":1,)"
+                        R"("layers":1,"data":""})"),
+       Unreadable, 0, false},
       {"frames that don't fit the shape",
        doc(R"("10":2)", R"(,"table":)" + with_data(samples_b64(std::vector<float>(3000)), "2048")),
        ShapeRefused, 2, false},
