@@ -592,7 +592,8 @@ struct FftPlan::Bluestein {
   }
 };
 
-FftPlan::FftPlan(std::size_t n) : n_(n), wide_(wide_lanes_available()) {
+FftPlan::FftPlan(std::size_t n, Lanes lanes)
+    : n_(n), wide_(lanes == Lanes::Widest && wide_lanes_available()) {
   for (int b = 0; b < 2; ++b) {
     re_[b].resize(n);
     im_[b].resize(n);

@@ -15,9 +15,13 @@ namespace quillory::wavetable {
 
 using Complex = std::complex<float>;
 
+// Vector lanes a plan computes in: the widest the processor offers (eight floats with AVX2 on
+// x86, else four), or four everywhere (the portable path, also used to test it).
+enum class Lanes { Widest, Four };
+
 class FftPlan {
  public:
-  explicit FftPlan(std::size_t n);
+  explicit FftPlan(std::size_t n, Lanes lanes = Lanes::Widest);
   ~FftPlan();
   FftPlan(FftPlan&&) noexcept;
   FftPlan& operator=(FftPlan&&) noexcept;
