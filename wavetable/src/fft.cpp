@@ -5,8 +5,9 @@
 // n = p * m at stride s and reads x[r + s (q + m j)], j = 0 .. p-1, writing
 //   y[r + s (p q + k)] = w^(k q) * sum_j x[r + s (q + m j)] W_p^(j k),   w = e^(-2 pi i / n),
 // then the next stage continues with n = m and stride s p. The output is in natural order.
-// The inner loop over r shares one twiddle, so it runs four lanes at a time in a vector of four
-// floats (a compiler extension, no platform header); the first stage (s = 1) runs four q at a time.
+// The inner loop over r shares one twiddle, so it runs a vector of lanes at a time (four floats,
+// or eight where the processor has AVX2); the first stage (s = 1) runs lanes of consecutive q
+// instead. Vectors are the compiler's vector extension, so no platform header is needed.
 #include "wavetable/fft.hpp"
 
 #include <cmath>
