@@ -319,36 +319,6 @@ template <class V, class K>
   }
 }
 
-template <class K>
-void run_stage_narrow(const K& kernel, const StageArgs& a, const float* xr, const float* xi,
-                      float* yr, float* yi) {
-  run_stage<V4>(kernel, a, xr, xi, yr, yi);
-}
-
-#if defined(__x86_64__) || defined(__i386__)
-template <class K>
-__attribute__((target("avx2"))) void run_stage_wide(const K& kernel, const StageArgs& a,
-                                                    const float* xr, const float* xi, float* yr,
-                                                    float* yi) {
-  run_stage<V8>(kernel, a, xr, xi, yr, yi);
-}
-
-bool wide_lanes_available() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2");
-}
-#else
-template <class K>
-void run_stage_wide(const K& kernel, const StageArgs& a, const float* xr, const float* xi,
-                    float* yr, float* yi) {
-  run_stage<V4>(kernel, a, xr, xi, yr, yi);
-}
-
-bool wide_lanes_available() {
-  return false;
-}
-#endif
-
 // Interleaved complex values to split real and imaginary arrays and back, a lane vector at a time.
 template <class V>
 [[gnu::always_inline]] inline void split_lanes(const float* __restrict c, float* __restrict re,
@@ -415,7 +385,27 @@ template <class V>
   }
 }
 
+template <class K>
+void run_stage_narrow(const K& kernel, const StageArgs& a, const float* xr, const float* xi,
+                      float* yr, float* yi) {
+  run_stage<V4>(kernel, a, xr, xi, yr, yi);
+}
+
+// Eight-lane versions, compiled for AVX2 and used only when the processor has it. Elsewhere
+// (other processors, WebAssembly) the "wide" versions are the four-lane ones.
 #if defined(__x86_64__) || defined(__i386__)
+template <class K>
+__attribute__((target("avx2"))) void run_stage_wide(const K& kernel, const StageArgs& a,
+                                                    const float* xr, const float* xi, float* yr,
+                                                    float* yi) {
+  run_stage<V8>(kernel, a, xr, xi, yr, yi);
+}
+
+bool wide_lanes_available() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
+}
+
 __attribute__((target("avx2"))) void split_wide(const float* c, float* re, float* im,
                                                 std::size_t n) {
   split_all<V8>(c, re, im, n);
@@ -425,6 +415,16 @@ __attribute__((target("avx2"))) void join_wide(const float* re, const float* im,
   join_all<V8>(re, im, c, n);
 }
 #else
+template <class K>
+void run_stage_wide(const K& kernel, const StageArgs& a, const float* xr, const float* xi,
+                    float* yr, float* yi) {
+  run_stage<V4>(kernel, a, xr, xi, yr, yi);
+}
+
+bool wide_lanes_available() {
+  return false;
+}
+
 void split_wide(const float* c, float* re, float* im, std::size_t n) {
   split_all<V4>(c, re, im, n);
 }
