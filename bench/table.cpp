@@ -13,7 +13,11 @@
 
 #include "core/default_table.hpp"
 #include "core/tables.hpp"
+// g++ 12 at -O3 reports a false free-nonheap-object warning inside the inlined literal route.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wfree-nonheap-object"
 #include "literal_route.hpp"
+#pragma GCC diagnostic pop
 #include "synth/table.hpp"
 
 namespace {
@@ -123,10 +127,14 @@ bool same_as_literal() {
   return worst <= 1e-4f;
 }
 
-// Keeps each benchmark's median wall time (ms) for the summary.
+struct Median {
+  double wall_ms, cpu_ms;
+};
+
+// Keeps each benchmark's median wall and CPU time for the summary.
 class MedianReporter : public benchmark::ConsoleReporter {
  public:
-  std::map<std::string, double> median_ms;
+  std::map<std::string, Median> median_ms;
 
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
@@ -134,8 +142,9 @@ class MedianReporter : public benchmark::ConsoleReporter {
       const bool single = run.run_type == Run::RT_Iteration && run.repetitions <= 1;
       const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
       if (!single && !median) continue;
-      median_ms[run.run_name.function_name] =
-          run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit) * 1e3;
+      const double to_ms = 1e3 / benchmark::GetTimeUnitMultiplier(run.time_unit);
+      median_ms[run.run_name.function_name] = {run.GetAdjustedRealTime() * to_ms,
+                                               run.GetAdjustedCPUTime() * to_ms};
     }
   }
 };
@@ -165,23 +174,24 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 
-  std::puts("\nmedians against targets");
+  // Targets are judged on wall time; CPU time shows how much of it a busy machine took away.
+  std::puts("\nmedians against targets (wall time; CPU time in brackets)");
   bool met = true;
   for (const auto& t : kTargets) {
     const auto it = reporter.median_ms.find(t.benchmark);
     if (it == reporter.median_ms.end()) continue;
-    const bool ok = it->second <= t.max_ms;
+    const bool ok = it->second.wall_ms <= t.max_ms;
     met &= ok;
-    std::printf("  %-26s %10.4f ms   target <= %.2f ms   %s\n", t.what, it->second, t.max_ms,
-                ok ? "met" : "MISSED");
+    std::printf("  %-26s %9.4f ms (%9.4f ms)   target <= %.2f ms   %s\n", t.what,
+                it->second.wall_ms, it->second.cpu_ms, t.max_ms, ok ? "met" : "MISSED");
   }
   const auto fast = reporter.median_ms.find("BM_FromFlat");
   const auto slow = reporter.median_ms.find("BM_FromFlatLiteral");
   if (fast != reporter.median_ms.end() && slow != reporter.median_ms.end()) {
-    const double ratio = slow->second / fast->second;
+    const double ratio = slow->second.wall_ms / fast->second.wall_ms;
     met &= ratio >= 5.0;
-    std::printf("  %-26s %10.1fx      target >= 5x      %s\n", "build vs literal route", ratio,
-                ratio >= 5.0 ? "met" : "MISSED");
+    std::printf("  %-26s %9.1fx    (%9.1fx)      target >= 5x      %s\n", "build vs literal route",
+                ratio, slow->second.cpu_ms / fast->second.cpu_ms, ratio >= 5.0 ? "met" : "MISSED");
   }
   std::puts(met ? "all targets met" : "some targets missed");
   return 0;
