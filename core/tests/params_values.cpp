@@ -293,6 +293,9 @@ TEST(ParamValuesConcurrency, EveryEditorEditIsReportedExactlyOnce) {
   ParamValues values;
   std::array<std::atomic<int>, param_count> reported{};
   std::atomic<bool> editing{true};
+  // Start where the host leaves every row, so no editor value ever equals the current one (an edit
+  // equal to the current value is a no-op and rightly never reported).
+  for (std::size_t i = 0; i < param_count; ++i) values.set(i, param_table[i].max);
 
   std::thread host([&] {
     while (editing.load()) {
