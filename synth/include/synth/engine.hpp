@@ -104,8 +104,10 @@ class Engine {
   // The pieces render is made of, public so that a plain per-sample rendering can be put together
   // from them for comparison.
   // Block steps before the voices: position smoothing, controllers, LFOs, live position. Gives dt.
-  float begin_block(std::size_t m);
-  void update_controllers_and_lfos(float dt);
+  // With lfo_values false, an LFO that no route uses only advances its phase and draws; its
+  // output is left for a later block to compute (nothing can observe it in between).
+  float begin_block(std::size_t m, bool lfo_values = true);
+  void update_controllers_and_lfos(float dt, bool lfo_values = true);
   // Both envelopes of a voice, envelope 2 first.
   void step_envelopes(Voice& v, float dt) const;
   VoiceMod modulate(const Voice& v) const;
@@ -149,6 +151,18 @@ class Engine {
 
  private:
   void render_block(float* out, std::size_t m, float dt, const Table& table);
+  // Mip level for a frame size and frequency, remembered per voice and table slot: the log2
+  // behind it is only taken again when the note's frequency changes.
+  std::size_t cached_mip_level(std::size_t slot, const Table& t, float f) const;
+
+  struct MipMemo {
+    std::size_t frame_size = 0;
+    float freq = -1.0f;
+    std::size_t level = 0;
+  };
+  mutable std::array<MipMemo, 2 * kVoiceCount> mip_memo_{};
+  // Smoothing coefficients for the last block length seen (almost always 32 samples).
+  float memo_dt_ = -1.0f, memo_position_a_ = 0.0f, memo_controller_c_ = 0.0f;
 };
 
 }  // namespace quillory::synth
