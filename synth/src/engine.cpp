@@ -45,6 +45,14 @@ std::array<const Route*, mod_source_count> routes_of(const ModMatrix& m) {
 
 }  // namespace
 
+std::uint32_t routed_sources(const ModMatrix& m) {
+  const auto routes = routes_of(m);
+  std::uint32_t set = 0;
+  for (std::size_t k = 0; k < routes.size(); ++k)
+    if (*routes[k] != Route{}) set |= 1u << k;
+  return set;
+}
+
 float note_frequency(std::uint8_t key) {
   return 440.0f * std::exp2((static_cast<float>(key) - 69.0f) / 12.0f);
 }
@@ -201,13 +209,14 @@ void Engine::step_envelopes(Voice& v, float dt) const {
   step_envelope(v.env1, settings.adsr, dt);
 }
 
-VoiceMod Engine::modulate(const Voice& v) const {
+VoiceMod Engine::modulate(const Voice& v, std::uint32_t routed) const {
   const auto routes = routes_of(settings.mod);
   const std::array<float, mod_source_count> source{
       lfo_out[0],  lfo_out[1],  lfo_out[2],        v.env1.level, v.env2.level, v.velocity,
       smoothed[0], smoothed[1], key_value(v.note), smoothed[2],  smoothed[3],  smoothed[4]};
   float pitch = pitch_bend, x = 0.0f, y = 0.0f, z = 0.0f, cutoff = 0.0f, res = 0.0f, amp = 0.0f;
   for (std::size_t k = 0; k < mod_source_count; ++k) {
+    if (!(routed >> k & 1)) continue;
     const Route& r = *routes[k];
     if (r == Route{}) continue;  // every amount is 0: adds nothing
     const float s = source[k];
@@ -236,9 +245,10 @@ VoiceMod Engine::modulate(const Voice& v) const {
   return mod;
 }
 
-VoicePlan Engine::plan_voice(Voice& v, const Table& current, const Table* fading, float dt) const {
+VoicePlan Engine::plan_voice(Voice& v, const Table& current, const Table* fading, float dt,
+                             std::uint32_t routed) const {
   step_envelopes(v, dt);
-  const VoiceMod mod = modulate(v);
+  const VoiceMod mod = modulate(v, routed);
   const float f = mod.semitones == 0.0f ? v.freq : v.freq * std::exp2(mod.semitones / 12.0f);
   std::size_t slot = kVoiceCount;  // which voice, for the mip level memo
   for (std::size_t i = 0; i < kVoiceCount; ++i)

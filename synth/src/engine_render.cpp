@@ -66,37 +66,53 @@ struct Taps {
   Block frac;
 };
 
+// Works on four samples at a time, so it reads up to three rows past m: render_block keeps those
+// rows at phase 0.
 void make_taps(const LaneBlock& phases, std::size_t lane, std::size_t len, std::size_t m,
                Taps& taps) {
+  using I4 = std::int32_t __attribute__((vector_size(16)));
   const float flen = static_cast<float>(len);
-  const std::int32_t last = static_cast<std::int32_t>(len - 1);
-  for (std::size_t i = 0; i < m; ++i) {
+  const std::int32_t end = static_cast<std::int32_t>(len - 1);
+  const F4 scale = {flen, flen, flen, flen};
+  const I4 last = {end, end, end, end}, zero = {0, 0, 0, 0}, one = {1, 1, 1, 1};
+  for (std::size_t i = 0; i < m; i += 4) {
+    const F4 phase = {phases[i][lane], phases[i + 1][lane], phases[i + 2][lane],
+                      phases[i + 3][lane]};
     // Phases stay within 0..1 (increments are at most one cycle), so pos is within 0..len and
     // converts exactly like the saturating conversion of Reader::sample.
-    const float pos = phases[i][lane] * flen;
-    const std::int32_t i0 = std::min(static_cast<std::int32_t>(pos), last);
-    taps.frac[i] = pos - static_cast<float>(i0);
-    taps.i0[i] = i0;
-    taps.i1[i] = i0 == last ? 0 : i0 + 1;
+    const F4 pos = phase * scale;
+    I4 i0 = __builtin_convertvector(pos, I4);
+    i0 = i0 > last ? last : i0;
+    const F4 frac = pos - __builtin_convertvector(i0, F4);
+    const I4 i1 = i0 == last ? zero : i0 + one;
+    std::memcpy(&taps.i0[i], &i0, sizeof i0);
+    std::memcpy(&taps.i1[i], &i1, sizeof i1);
+    std::memcpy(&taps.frac[i], &frac, sizeof frac);
   }
 }
 
 // acc[i] = the sum over the first K corners, in corner order, of weight(c, i) x the level value
 // at the taps. All corners of a sample are summed together, so acc is written once per sample.
+//
+// Four samples at a time: the table reads are single loads, the arithmetic runs side by side
+// with the same operations per sample. weight(c, i) gives the weights of samples i..i+3.
 template <std::size_t K, class Weight>
 void sum_corners(const std::array<const float*, 8>& level, Weight weight, const Taps& taps,
                  std::size_t m, Block& acc) {
-  for (std::size_t i = 0; i < m; ++i) {
-    const std::int32_t i0 = taps.i0[i], i1 = taps.i1[i];
-    const float frac = taps.frac[i];
-    float sum = 0.0f;
+  for (std::size_t i = 0; i < m; i += 4) {
+    const std::int32_t* i0 = &taps.i0[i];
+    const std::int32_t* i1 = &taps.i1[i];
+    F4 frac;
+    std::memcpy(&frac, &taps.frac[i], sizeof frac);
+    F4 sum = {};
     for (std::size_t c = 0; c < K; ++c) {
-      const float a = level[c][i0];
-      const float b = level[c][i1];
-      const float v = weight(c, i) * (a + (b - a) * frac);
+      const float* l = level[c];
+      const F4 a = {l[i0[0]], l[i0[1]], l[i0[2]], l[i0[3]]};
+      const F4 b = {l[i1[0]], l[i1[1]], l[i1[2]], l[i1[3]]};
+      const F4 v = weight(c, i) * (a + (b - a) * frac);
       sum = c == 0 ? v : sum + v;
     }
-    acc[i] = sum;
+    std::memcpy(&acc[i], &sum, sizeof sum);
   }
 }
 
@@ -224,10 +240,17 @@ void read_moving(const Reader& r, const Position& start, const Position& end, co
                               (upper_x ? ax[0].i1 : ax[0].i0);
     const Block& layer = upper_z ? above : below;
     for (std::size_t i = 0; i < m; ++i) w[used][i] = plane[k & 3][i] * layer[i];
+    for (std::size_t i = m; i < (m + 3) / 4 * 4; ++i) w[used][i] = 0.0f;  // read four at a time
     level[used++] = table.frame_data(frame) + r.offset;
   }
   sum_corners(
-      used, level, [&](std::size_t c, std::size_t i) { return w[c][i]; }, taps, m, acc);
+      used, level,
+      [&](std::size_t c, std::size_t i) {
+        F4 v;
+        std::memcpy(&v, &w[c][i], sizeof v);
+        return v;
+      },
+      taps, m, acc);
 }
 
 // One voice's table values for the block from one table.
@@ -301,9 +324,10 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
   std::array<Voice*, kVoiceCount> lane_voice{};
   std::array<VoicePlan, kVoiceCount> plan;
   std::size_t lanes = 0;
+  const std::uint32_t routed = routed_sources(settings.mod);
   for (Voice& v : voices)
     if (v.active()) {
-      plan[lanes] = plan_voice(v, current, fading, dt);
+      plan[lanes] = plan_voice(v, current, fading, dt, routed);
       lane_voice[lanes++] = &v;
     }
   if (lanes == 0) return;
@@ -321,6 +345,7 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
     run_phases<true>(phase, inc0, dinc, ramp, m, phases);
   else
     run_phases<false>(phase, inc0, dinc, ramp, m, phases);
+  for (std::size_t i = m; i < (m + 3) / 4 * 4; ++i) phases[i].fill(0.0f);  // see make_taps
 
   // Crossfade weight of the new table per sample, from the block's starting progress.
   Block fade_c;

@@ -65,6 +65,11 @@ struct VoicePlan {
   FilterCoefficients filter{};
 };
 
+// A set of modulation sources as bits (bit k: source k in matrix order).
+inline constexpr std::uint32_t kAllSources = (1u << mod_source_count) - 1;
+// The sources whose route has any amount other than 0; the others add nothing to any sum.
+std::uint32_t routed_sources(const ModMatrix& m);
+
 // Key source: distance of a note from middle C, -1..1.
 inline float key_value(std::uint8_t note) {
   const float v = (static_cast<float>(note) - 60.0f) / 72.0f;
@@ -110,9 +115,11 @@ class Engine {
   void update_controllers_and_lfos(float dt, bool lfo_values = true);
   // Both envelopes of a voice, envelope 2 first.
   void step_envelopes(Voice& v, float dt) const;
-  VoiceMod modulate(const Voice& v) const;
+  // Sources outside `routed` are taken to have all-zero routes (pass routed_sources).
+  VoiceMod modulate(const Voice& v, std::uint32_t routed = kAllSources) const;
   // Envelopes, modulation, pitch, readers, gains and start values of one voice for one block.
-  VoicePlan plan_voice(Voice& v, const Table& table, const Table* fading, float dt) const;
+  VoicePlan plan_voice(Voice& v, const Table& table, const Table* fading, float dt,
+                       std::uint32_t routed = kAllSources) const;
   // Stores the block's end values in the voice.
   void finish_voice(Voice& v, const VoicePlan& plan);
   // Crossfade progress per sample: a crossfade takes 10 ms.
