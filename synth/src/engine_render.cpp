@@ -33,6 +33,22 @@ void fill_ramp(Block& t, std::size_t m) {
 
 // Four floats side by side; GCC and Clang map the operators onto SIMD registers.
 using F4 = float __attribute__((vector_size(16)));
+using I4 = std::int32_t __attribute__((vector_size(16)));
+
+F4 splat(float v) {
+  return F4{v, v, v, v};
+}
+F4 load4(const float* p) {
+  F4 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+void store4(float* p, F4 v) {
+  std::memcpy(p, &v, sizeof v);
+}
+bool any(I4 mask) {
+  return (mask[0] | mask[1] | mask[2] | mask[3]) != 0;
+}
 constexpr std::size_t kQuads = kVoiceCount / 4;
 
 // The phase of every lane before each sample's increment, advancing the lanes' phases:
@@ -70,7 +86,6 @@ struct Taps {
 // rows at phase 0.
 void make_taps(const LaneBlock& phases, std::size_t lane, std::size_t len, std::size_t m,
                Taps& taps) {
-  using I4 = std::int32_t __attribute__((vector_size(16)));
   const float flen = static_cast<float>(len);
   const std::int32_t end = static_cast<std::int32_t>(len - 1);
   const F4 scale = {flen, flen, flen, flen};
@@ -184,14 +199,34 @@ void run_axis(float start, float end, std::size_t n, const Block& ramp, std::siz
   const float base = static_cast<float>(cell);
   run.i0 = cell;
   run.i1 = cell + 1 < n ? cell + 1 : n - 1;
-  run.one_cell = true;
-  run.flat = true;
-  for (std::size_t i = 0; i < m; ++i) {
-    const float p = (start + span * ramp[i]) * scale;
-    run.one_cell &= p >= base && p < base + 1.0f;
-    run.t[i] = p - base;
-    run.flat &= run.t[i] == 0.0f;
+  if (span == 0.0f) {  // start + 0 x t is start: one point for the whole block
+    const float t = p0 - base;
+    std::fill(run.t.begin(), run.t.end(), t);
+    run.one_cell = p0 >= base && p0 < base + 1.0f;
+    run.flat = t == 0.0f;
+    return;
   }
+  // Four samples at a time, the same operations per sample.
+  I4 outside = {}, moved = {};
+  const F4 start4 = splat(start), span4 = splat(span), scale4 = splat(scale), base4 = splat(base),
+           top4 = splat(base + 1.0f), zero4 = splat(0.0f);
+  std::size_t i = 0;
+  for (; i + 4 <= m; i += 4) {
+    const F4 p = (start4 + span4 * load4(&ramp[i])) * scale4;
+    outside |= (p < base4) | (p >= top4);
+    const F4 t = p - base4;
+    store4(&run.t[i], t);
+    moved |= t != zero4;
+  }
+  bool out = any(outside), move = any(moved);
+  for (; i < m; ++i) {
+    const float p = (start + span * ramp[i]) * scale;
+    out |= (p < base) | (p >= base + 1.0f);
+    run.t[i] = p - base;
+    move |= run.t[i] != 0.0f;
+  }
+  run.one_cell = !out;
+  run.flat = !move;
 }
 
 // Moving position: weights per sample. Inside one cell the eight corners stay the same and only
@@ -266,33 +301,37 @@ void read_table(const Reader& r, const VoicePlan& plan, bool moving, const Block
   }
 }
 
-// The filter of every lane over one block; x holds the input and receives the output.
+// The filter of every lane over one block; x holds the input and receives the output. The
+// lanes run four side by side with the operations of filter_sample.
 template <FilterType type>
-void filter_lanes(LaneBlock& x, std::array<FilterCoefficients, kVoiceCount>& c,
+void filter_lanes(LaneBlock& x, const std::array<FilterCoefficients, kVoiceCount>& c,
                   std::array<std::array<float, 2>, kVoiceCount>& state, std::size_t m) {
-  std::array<float, kVoiceCount> k, a1, a2, a3, ic1, ic2;
-  for (std::size_t j = 0; j < kVoiceCount; ++j) {
-    k[j] = c[j].k;
-    a1[j] = c[j].a1;
-    a2[j] = c[j].a2;
-    a3[j] = c[j].a3;
-    ic1[j] = state[j][0];
-    ic2[j] = state[j][1];
-  }
-  for (std::size_t i = 0; i < m; ++i)
-    for (std::size_t j = 0; j < kVoiceCount; ++j) {
-      // The same operations as filter_sample, side by side for all lanes.
-      const float in = x[i][j];
-      const float u = in - ic2[j];
-      const float band = a1[j] * ic1[j] + a2[j] * u;
-      const float low = ic2[j] + a2[j] * ic1[j] + a3[j] * u;
-      ic1[j] = 2.0f * band - ic1[j];
-      ic2[j] = 2.0f * low - ic2[j];
-      if constexpr (type == FilterType::LowPass) x[i][j] = low;
-      if constexpr (type == FilterType::HighPass) x[i][j] = in - k[j] * band - low;
-      if constexpr (type == FilterType::BandPass) x[i][j] = k[j] * band;
+  F4 k[kQuads], a1[kQuads], a2[kQuads], a3[kQuads], ic1[kQuads], ic2[kQuads];
+  for (std::size_t q = 0; q < kQuads; ++q)
+    for (std::size_t l = 0; l < 4; ++l) {
+      const std::size_t j = 4 * q + l;
+      k[q][l] = c[j].k;
+      a1[q][l] = c[j].a1;
+      a2[q][l] = c[j].a2;
+      a3[q][l] = c[j].a3;
+      ic1[q][l] = state[j][0];
+      ic2[q][l] = state[j][1];
     }
-  for (std::size_t j = 0; j < kVoiceCount; ++j) state[j] = {ic1[j], ic2[j]};
+  const F4 two = splat(2.0f);
+  for (std::size_t i = 0; i < m; ++i)
+    for (std::size_t q = 0; q < kQuads; ++q) {
+      const F4 in = load4(&x[i][4 * q]);
+      const F4 u = in - ic2[q];
+      const F4 band = a1[q] * ic1[q] + a2[q] * u;
+      const F4 low = ic2[q] + a2[q] * ic1[q] + a3[q] * u;
+      ic1[q] = two * band - ic1[q];
+      ic2[q] = two * low - ic2[q];
+      if constexpr (type == FilterType::LowPass) store4(&x[i][4 * q], low);
+      if constexpr (type == FilterType::HighPass) store4(&x[i][4 * q], in - k[q] * band - low);
+      if constexpr (type == FilterType::BandPass) store4(&x[i][4 * q], k[q] * band);
+    }
+  for (std::size_t q = 0; q < kQuads; ++q)
+    for (std::size_t l = 0; l < 4; ++l) state[4 * q + l] = {ic1[q][l], ic2[q][l]};
 }
 
 }  // namespace
