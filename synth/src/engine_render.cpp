@@ -396,7 +396,12 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
     }
   }
 
+  const FilterType type = settings.filter.type;
+  const bool filtered = type != FilterType::Off;
   LaneBlock voice_out;
+  if (filtered)  // lanes without a voice run through the filter too: keep them silent
+    for (std::size_t i = 0; i < m; ++i)
+      std::fill(voice_out[i].begin() + lanes, voice_out[i].end(), 0.0f);
   for (std::size_t j = 0; j < lanes; ++j) {
     const VoicePlan& p = plan[j];
     const bool moving = p.position_start != p.position_end;
@@ -408,12 +413,20 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
       for (std::size_t i = 0; i < m; ++i)
         if (fade_c[i] < 1.0f) v[i] = w[i] + fade_c[i] * (v[i] - w[i]);
     }
-    const float dgain = p.gain_end - p.gain_start;
-    for (std::size_t i = 0; i < m; ++i) voice_out[i][j] = (p.gain_start + dgain * ramp[i]) * v[i];
+    // Gain ramp, then straight into the output when there is no filter (voices still add in
+    // voice order), else into the lanes for the filter pass.
+    const F4 g0 = splat(p.gain_start), dg = splat(p.gain_end - p.gain_start);
+    std::size_t i = 0;
+    if (!filtered) {
+      for (; i + 4 <= m; i += 4)
+        store4(&out[i], load4(&out[i]) + (g0 + dg * load4(&ramp[i])) * load4(&v[i]));
+      for (; i < m; ++i) out[i] = out[i] + (g0[0] + dg[0] * ramp[i]) * v[i];
+    } else {
+      for (; i < m; ++i) voice_out[i][j] = (g0[0] + dg[0] * ramp[i]) * v[i];
+    }
   }
 
-  const FilterType type = settings.filter.type;
-  if (type != FilterType::Off) {
+  if (filtered) {
     std::array<FilterCoefficients, kVoiceCount> coefficients{};
     std::array<std::array<float, 2>, kVoiceCount> state{};
     for (std::size_t j = 0; j < lanes; ++j) {
@@ -435,11 +448,10 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
     }
     for (std::size_t j = 0; j < lanes; ++j)
       lane_voice[j]->filter_state = {flush_tiny(state[j][0]), flush_tiny(state[j][1])};
+    // Voices add into the output in voice order, as they would one after another.
+    for (std::size_t i = 0; i < m; ++i)
+      for (std::size_t j = 0; j < lanes; ++j) out[i] = out[i] + voice_out[i][j];
   }
-
-  // Voices add into the output in voice order, as they would one after another.
-  for (std::size_t i = 0; i < m; ++i)
-    for (std::size_t j = 0; j < lanes; ++j) out[i] = out[i] + voice_out[i][j];
 
   for (std::size_t j = 0; j < lanes; ++j) {
     lane_voice[j]->phase = phase[j];
