@@ -1,6 +1,7 @@
 // The engine's inputs (notes, controllers, tempo, position, tables) and its block updates:
 // position and controller smoothing, LFOs, envelopes and voice modulation.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <utility>
 
@@ -204,6 +205,29 @@ void Engine::update_controllers_and_lfos(float dt, bool lfo_values) {
   if (song_position) song_position = beat;
 }
 
+float Engine::source_value(std::size_t k, const Voice& v) const {
+  switch (k) {
+    case 0:
+    case 1:
+    case 2:
+      return lfo_out[k];
+    case 3:
+      return v.env1.level;
+    case 4:
+      return v.env2.level;
+    case 5:
+      return v.velocity;
+    case 6:
+      return smoothed[0];  // wheel
+    case 7:
+      return smoothed[1];  // pressure
+    case 8:
+      return key_value(v.note);
+    default:
+      return smoothed[k - 7];  // CC A, B, C
+  }
+}
+
 void Engine::step_envelopes(Voice& v, float dt) const {
   step_envelope(v.env2, settings.adsr2, dt);
   step_envelope(v.env1, settings.adsr, dt);
@@ -211,15 +235,13 @@ void Engine::step_envelopes(Voice& v, float dt) const {
 
 VoiceMod Engine::modulate(const Voice& v, std::uint32_t routed) const {
   const auto routes = routes_of(settings.mod);
-  const std::array<float, mod_source_count> source{
-      lfo_out[0],  lfo_out[1],  lfo_out[2],        v.env1.level, v.env2.level, v.velocity,
-      smoothed[0], smoothed[1], key_value(v.note), smoothed[2],  smoothed[3],  smoothed[4]};
   float pitch = pitch_bend, x = 0.0f, y = 0.0f, z = 0.0f, cutoff = 0.0f, res = 0.0f, amp = 0.0f;
-  for (std::size_t k = 0; k < mod_source_count; ++k) {
-    if (!(routed >> k & 1)) continue;
+  // Only the routed sources, in source order: the others would add exact zeros.
+  for (std::uint32_t set = routed & kAllSources; set != 0; set &= set - 1) {
+    const auto k = static_cast<std::size_t>(std::countr_zero(set));
     const Route& r = *routes[k];
-    if (r == Route{}) continue;  // every amount is 0: adds nothing
-    const float s = source[k];
+    if (r == Route{}) continue;
+    const float s = source_value(k, v);
     // Squared pitch curve: an amount of 1 gives 24 semitones per unit, finer near zero.
     pitch = pitch + 24.0f * r.pitch * std::fabs(r.pitch) * s;
     x = x + r.x * s;

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 #include "synth/engine.hpp"
 
@@ -334,6 +335,21 @@ void filter_lanes(LaneBlock& x, const std::array<FilterCoefficients, kVoiceCount
     for (std::size_t l = 0; l < 4; ++l) state[4 * q + l] = {ic1[q][l], ic2[q][l]};
 }
 
+// flush_tiny over a buffer, four samples at a time: a sample is kept when its magnitude lies in
+// 1e-20 .. the largest float (NaN fails both comparisons), else it becomes 0.
+void flush_block(float* out, std::size_t n) {
+  const I4 magnitude = {0x7fffffff, 0x7fffffff, 0x7fffffff, 0x7fffffff};
+  const F4 tiny = splat(kTinyState), huge = splat(std::numeric_limits<float>::max());
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const F4 x = load4(out + i);
+    const F4 a = reinterpret_cast<F4>(reinterpret_cast<I4>(x) & magnitude);
+    const I4 keep = (a >= tiny) & (a <= huge);
+    store4(out + i, reinterpret_cast<F4>(reinterpret_cast<I4>(x) & keep));
+  }
+  for (; i < n; ++i) out[i] = flush_tiny(out[i]);
+}
+
 }  // namespace
 
 void Engine::render(float* out, std::size_t n) {
@@ -352,7 +368,7 @@ void Engine::render(float* out, std::size_t n) {
     render_block(out + start, m, dt, *current);
     advance_crossfade(m);
   }
-  for (std::size_t i = 0; i < n; ++i) out[i] = flush_tiny(out[i]);
+  flush_block(out, n);
 }
 
 void Engine::render_block(float* out, std::size_t m, float dt, const Table& current) {

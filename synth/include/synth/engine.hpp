@@ -115,6 +115,8 @@ class Engine {
   void update_controllers_and_lfos(float dt, bool lfo_values = true);
   // Both envelopes of a voice, envelope 2 first.
   void step_envelopes(Voice& v, float dt) const;
+  // The value of source k (matrix order) for a voice in the current block.
+  float source_value(std::size_t k, const Voice& v) const;
   // Sources outside `routed` are taken to have all-zero routes (pass routed_sources).
   VoiceMod modulate(const Voice& v, std::uint32_t routed = kAllSources) const;
   // Envelopes, modulation, pitch, readers, gains and start values of one voice for one block.
