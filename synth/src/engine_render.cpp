@@ -387,8 +387,11 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
     }
   if (lanes == 0) return;
 
-  Block ramp;
-  fill_ramp(ramp, m);
+  if (ramp_length_ != m) {  // t = (i + 1) / m, the same for every block of this length
+    fill_ramp(ramp_, m);
+    ramp_length_ = m;
+  }
+  const Block& ramp = ramp_;
   std::array<float, kVoiceCount> phase{}, inc0{}, dinc{};
   for (std::size_t j = 0; j < lanes; ++j) {
     phase[j] = lane_voice[j]->phase;

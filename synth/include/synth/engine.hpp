@@ -170,6 +170,9 @@ class Engine {
     std::size_t level = 0;
   };
   mutable std::array<MipMemo, 2 * kVoiceCount> mip_memo_{};
+  // t = (i + 1) / m for the last block length m seen.
+  std::array<float, kBlockSize> ramp_{};
+  std::size_t ramp_length_ = 0;
   // Smoothing coefficients for the last block length seen (almost always 32 samples).
   float memo_dt_ = -1.0f, memo_position_a_ = 0.0f, memo_controller_c_ = 0.0f;
 };
