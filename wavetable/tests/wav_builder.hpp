@@ -65,8 +65,9 @@ struct WavBuilder {
     put16(d, tag);
     put16(d, channels);
     put32(d, 48000);
-    put32(d, 48000u * channels * bits / 8);
-    put16(d, static_cast<std::uint16_t>(channels * bits / 8));
+    const std::uint32_t block = std::uint32_t{channels} * bits / 8;  // may not fit: not read
+    put32(d, 48000u * block);
+    put16(d, static_cast<std::uint16_t>(block));
     put16(d, bits);
     d.insert(d.end(), extra.begin(), extra.end());
     return chunk("fmt ", d);
