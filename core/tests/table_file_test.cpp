@@ -9,6 +9,8 @@
 #include <string>
 
 #include "../../wavetable/tests/wav_builder.hpp"
+#include "core/default_table.hpp"
+#include "core/tables.hpp"
 
 namespace quillory::core {
 namespace {
@@ -235,6 +237,28 @@ TEST_F(TableFileOnDisk, ReadsAnEmptyFileAsAnEmptyWav) {
   const auto table = read_table_file(write("empty.wav", {}));
   ASSERT_FALSE(table);
   EXPECT_EQ(table.error(), "Not a WAV file this can read: invalid format: not a RIFF/WAVE file");
+}
+
+// From file to table store, as a dropped file goes: a good file becomes the current table; a
+// damaged file or one the store refuses leaves the store as it was.
+TEST_F(TableFileOnDisk, LoadedTablesInstallAndBadFilesLeaveTheStoreAlone) {
+  Tables tables(default_table());
+  const TableData before = tables.table_data();
+
+  const auto damaged = read_table_file(write("damaged.wav", Bytes(200, 0xAB)));
+  ASSERT_FALSE(damaged);
+  EXPECT_EQ(tables.table_data(), before);
+
+  const auto empty = read_table_file(write("empty.wt", surge_file(2048, 0, 0, {})));
+  ASSERT_TRUE(empty);
+  EXPECT_FALSE(tables.install(*empty));
+  EXPECT_EQ(tables.table_data(), before);
+
+  const auto good =
+      read_table_file(write("grid.wav", mono16().wt3d(1, 256, 2, 2, 2).data(zeros16(2048)).bytes));
+  ASSERT_TRUE(good) << good.error();
+  ASSERT_TRUE(tables.install(*good));
+  EXPECT_EQ(tables.table_data(), (TableData{"grid", std::vector<float>(2048), 256, 2, 2}));
 }
 
 }  // namespace
