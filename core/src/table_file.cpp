@@ -5,10 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <optional>
+#include <system_error>
 #include <vector>
 
 #include "wavetable/surge.hpp"
@@ -55,7 +55,7 @@ bool is_surge_extension(std::optional<std::string_view> extension) {
 }
 
 std::string cant_read(int error) {
-  return std::string(kCantRead) + std::strerror(error);
+  return std::string(kCantRead) + std::generic_category().message(error);
 }
 
 struct Fd {
