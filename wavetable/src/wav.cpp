@@ -33,51 +33,68 @@ bool has_id(Bytes bytes, std::size_t at, const char (&id)[5]) {
 // One sample of one channel to float, per sample format.
 struct Pcm8 {
   static constexpr std::size_t kBytes = 1;
-  float operator()(const std::uint8_t* p) const { return float(int{p[0]} - 128) * 0.0078125f; }
+  static float read(const std::uint8_t* p) { return float(int{p[0]} - 128) * 0.0078125f; }
 };
 struct Pcm16 {
   static constexpr std::size_t kBytes = 2;
-  float operator()(const std::uint8_t* p) const {
+  static float read(const std::uint8_t* p) {
     return float(static_cast<std::int16_t>(u16(p))) * 0x1p-15f;
   }
 };
 struct Pcm24 {
   static constexpr std::size_t kBytes = 3;
   // The three bytes fill bits 8-31 of a signed 32-bit value, which is then scaled like PCM 32.
-  float operator()(const std::uint8_t* p) const {
+  static float read(const std::uint8_t* p) {
     const std::uint32_t bits =
         std::uint32_t{p[0]} << 8 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 24;
     return float(static_cast<std::int32_t>(bits)) * 0x1p-31f;
   }
+  // The same from one 4-byte load, whose fourth byte is shifted out: only where a byte follows.
+  static float read_wide(const std::uint8_t* p) {
+    return float(static_cast<std::int32_t>(u32(p) << 8)) * 0x1p-31f;
+  }
 };
 struct Pcm32 {
   static constexpr std::size_t kBytes = 4;
-  float operator()(const std::uint8_t* p) const {
+  static float read(const std::uint8_t* p) {
     return float(static_cast<std::int32_t>(u32(p))) * 0x1p-31f;
   }
 };
 struct Float32 {
   static constexpr std::size_t kBytes = 4;
-  float operator()(const std::uint8_t* p) const { return std::bit_cast<float>(u32(p)); }
+  static float read(const std::uint8_t* p) { return std::bit_cast<float>(u32(p)); }
 };
 struct Float64 {
   static constexpr std::size_t kBytes = 8;
-  float operator()(const std::uint8_t* p) const { return float(std::bit_cast<double>(u64(p))); }
+  static float read(const std::uint8_t* p) { return float(std::bit_cast<double>(u64(p))); }
 };
 
 // Mean of each block's channels: a sum started at -0.0, channels added in order, times
 // 1/channels. kChannels fixes the count at compile time for the common mono and stereo loops.
-template <class Convert, std::size_t kChannels>
-void mix_blocks(Bytes data, std::size_t channels, std::vector<float>& out) {
+template <std::size_t kChannels, std::size_t kBytes, class Read>
+const std::uint8_t* mix_range(const std::uint8_t* p, std::size_t channels, float* out, float* end,
+                              Read read) {
   const std::size_t count = kChannels != 0 ? kChannels : channels;
   const float scale = 1.0f / float(count);
-  const std::uint8_t* p = data.data();
-  const Convert convert;
-  for (float& sample : out) {
+  for (; out != end; ++out) {
     float sum = -0.0f;
-    for (std::size_t c = 0; c < count; ++c, p += Convert::kBytes) sum += convert(p);
-    sample = sum * scale;
+    for (std::size_t c = 0; c < count; ++c, p += kBytes) sum += read(p);
+    *out = sum * scale;
   }
+  return p;
+}
+
+template <class Convert, std::size_t kChannels>
+void mix_blocks(Bytes data, std::size_t channels, std::vector<float>& out) {
+  constexpr std::size_t kBytes = Convert::kBytes;
+  const std::uint8_t* p = data.data();
+  float* exact = out.data();
+  if constexpr (requires { Convert::read_wide; }) {
+    // Every block but the last has at least one byte after it, so wide reads stay in the buffer.
+    exact += out.empty() ? 0 : out.size() - 1;
+    p = mix_range<kChannels, kBytes>(p, channels, out.data(), exact, Convert::read_wide);
+  }
+  mix_range<kChannels, kBytes>(p, channels, exact, out.data() + out.size(), Convert::read);
 }
 
 template <class Convert>

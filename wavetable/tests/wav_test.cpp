@@ -5,6 +5,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <string>
 
 #include "wav_builder.hpp"
@@ -186,6 +187,30 @@ TEST(WavDecode, MixesChannelsToTheirMean) {
   ASSERT_TRUE(three);
   EXPECT_FLOAT_EQ(three->samples.at(0), 0.5f);
   EXPECT_EQ(three->channels, 3u);
+}
+
+TEST(WavDecode, Reads24BitBlocksUpToTheLastByteOfTheBuffer) {
+  // Several stereo blocks with the data ending exactly where the file ends, copied to a buffer of
+  // exactly that size so that any read past it is caught under AddressSanitizer.
+  const std::int32_t left[] = {-8388608, 8388607, 1, -1, 4096};
+  const std::int32_t right[] = {8388607, 8388607, -1, -1, -4096};
+  Bytes data;
+  for (int i = 0; i < 5; ++i) {
+    for (const std::int32_t v : {left[i], right[i]}) {
+      for (int b = 0; b < 3; ++b) data.push_back(static_cast<std::uint8_t>(v >> (8 * b)));
+    }
+  }
+  const Bytes file = WavBuilder{}.fmt(kPcm, 2, 24).data(data).bytes;
+  const auto exact = std::make_unique<std::uint8_t[]>(file.size());
+  std::copy(file.begin(), file.end(), exact.get());
+
+  const auto decoded = decode({exact.get(), file.size()});
+  ASSERT_TRUE(decoded);
+  ASSERT_EQ(decoded->samples.size(), 5u);
+  for (int i = 0; i < 5; ++i) {
+    const float expected = (float(left[i]) * 0x1p-23f + float(right[i]) * 0x1p-23f) * 0.5f;
+    EXPECT_EQ(decoded->samples[i], expected) << "block " << i;
+  }
 }
 
 TEST(WavDecode, IgnoresATrailingPartialBlock) {
