@@ -65,9 +65,15 @@ struct Fd {
   }
 };
 
+// A file's bytes, in a buffer that is not zero-filled before the read overwrites it.
+struct FileBytes {
+  std::unique_ptr<std::uint8_t[]> data;
+  std::size_t size = 0;
+};
+
 // The whole of a regular file. Other kinds (folders, devices, pipes) are refused: reading them
 // could fail, block or never end.
-Result<std::vector<std::uint8_t>, std::string> read_bytes(const std::filesystem::path& path) {
+Result<FileBytes, std::string> read_bytes(const std::filesystem::path& path) {
   Fd file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
   if (file.fd < 0) return fail(cant_read(errno));
   struct stat info {};
@@ -75,21 +81,20 @@ Result<std::vector<std::uint8_t>, std::string> read_bytes(const std::filesystem:
   if (S_ISDIR(info.st_mode)) return fail(cant_read(EISDIR));
   if (!S_ISREG(info.st_mode)) return fail(std::string(kCantRead) + "not a regular file");
 
-  std::vector<std::uint8_t> bytes;
+  const auto capacity = static_cast<std::size_t>(info.st_size);
+  FileBytes bytes;
   try {
-    bytes.resize(static_cast<std::size_t>(info.st_size));
+    bytes.data = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
   } catch (const std::bad_alloc&) {
     return fail(cant_read(ENOMEM));
   }
-  std::size_t filled = 0;
-  while (filled < bytes.size()) {
-    const ssize_t got = ::read(file.fd, bytes.data() + filled, bytes.size() - filled);
+  while (bytes.size < capacity) {
+    const ssize_t got = ::read(file.fd, bytes.data.get() + bytes.size, capacity - bytes.size);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return fail(cant_read(errno));
     if (got == 0) break;  // the file shrank since fstat
-    filled += static_cast<std::size_t>(got);
+    bytes.size += static_cast<std::size_t>(got);
   }
-  bytes.resize(filled);
   return bytes;
 }
 
@@ -140,7 +145,7 @@ Result<TableData, std::string> table_from_file_bytes(std::span<const std::uint8_
 Result<TableData, std::string> read_table_file(const std::filesystem::path& path) {
   auto bytes = read_bytes(path);
   if (!bytes) return fail(std::move(bytes).error());
-  return table_from_file_bytes(*bytes, path.native());
+  return table_from_file_bytes({bytes->data.get(), bytes->size}, path.native());
 }
 
 }  // namespace quillory::core
