@@ -94,3 +94,29 @@ TEST(Render, CommandLineWritesAFloatWavAndReportsSpeed) {
 
 }  // namespace
 }  // namespace quillory::host
+
+namespace quillory::host {
+namespace {
+
+TEST(Render, DemoPhraseSoundsWithoutNaN) {
+  const char* source = std::getenv("QUILLORY_SOURCE_DIR");
+  ASSERT_NE(source, nullptr);
+  auto text = read_file(std::string(source) + "/host/demo/phrase.txt");
+  ASSERT_TRUE(text) << text.error();
+  auto score =
+      parse_score(std::string_view(reinterpret_cast<const char*>(text->data()), text->size()));
+  ASSERT_TRUE(score) << score.error();
+  Module module = open_module();
+  auto rendered = render(module, {.score = *score});
+  ASSERT_TRUE(rendered) << rendered.error();
+  float peak = 0.0f;
+  for (float s : rendered->interleaved) {
+    ASSERT_TRUE(std::isfinite(s));
+    peak = std::max(peak, std::fabs(s));
+  }
+  EXPECT_GT(peak, 0.05f);
+  EXPECT_LE(peak, 4.0f);
+}
+
+}  // namespace
+}  // namespace quillory::host

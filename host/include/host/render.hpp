@@ -13,11 +13,11 @@
 namespace quillory::host {
 
 struct RenderOptions {
-  Score score;
-  std::vector<ParamChange> params;  // values set before the first sample
+  Score score{};
+  std::vector<ParamChange> params{};  // values set before the first sample
   double sample_rate = 48000.0;
   std::uint32_t block = 128;
-  std::optional<double> seconds;  // default: the score's last event plus two seconds
+  std::optional<double> seconds{};  // default: the score's last event plus two seconds
 };
 
 struct Rendered {
