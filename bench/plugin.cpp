@@ -2,7 +2,8 @@
 //  - eight held voices with the table position moving, 48 kHz, 128-frame blocks; the "x_realtime"
 //    counter is the real-time factor of one instance (target: at least 300);
 //  - an idle instance's process call, 128 frames (target: at most 1 us);
-//  - create_plugin + init + activate of a second instance in the process (target: at most 3 ms).
+//  - create_plugin + init + activate of a second instance in the process (target: at most 3 ms);
+//  - a host's scan of the module.
 
 #include <benchmark/benchmark.h>
 
@@ -102,6 +103,18 @@ void BM_SecondInstanceCreateInitActivate(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_SecondInstanceCreateInitActivate)->Unit(benchmark::kMicrosecond);
+
+// What a host's scan does: load, init, get the factory and the descriptor, deinit, unload
+// (target: well under 100 ms).
+void BM_Scan(benchmark::State& state) {
+  for (auto _ : state) {
+    auto scanned = Module::open(QUILLORY_CLAP_PATH);
+    if (!scanned) std::exit(1);
+    const clap_plugin_factory_t* factory = scanned->plugin_factory();
+    benchmark::DoNotOptimize(factory->get_plugin_descriptor(factory, 0));
+  }
+}
+BENCHMARK(BM_Scan)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

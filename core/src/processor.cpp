@@ -25,7 +25,7 @@ float unit(float v) noexcept {
 }  // namespace
 
 Processor::Processor(std::shared_ptr<Core> core, float sample_rate)
-    : engine_(std::max(std::isnan(sample_rate) ? 1.0f : sample_rate, 1.0f)),
+    : engine_(std::isfinite(sample_rate) ? std::max(sample_rate, 1.0f) : 1.0f),
       core_(std::move(core)) {
   // The current table already covers whatever waits in the pending slot.
   engine_.set_table(core_->tables.current());

@@ -143,7 +143,7 @@ TEST(Processor, HostTempoAndPosition) {
 
 TEST(Processor, SampleRateIsAtLeastOne) {
   auto core = Core::create();
-  for (float rate : {0.0f, -5.0f, NAN}) {
+  for (float rate : {0.0f, -5.0f, NAN, INFINITY}) {
     Processor processor(core, rate);
     EXPECT_EQ(processor.engine().sample_rate, 1.0f) << rate;
   }

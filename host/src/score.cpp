@@ -92,21 +92,21 @@ Result<Score, std::string> parse_score(std::string_view text) {
         return error("bad velocity");
       }
       const auto k = static_cast<std::int16_t>(key);
-      score.events.push_back({at, NoteOn{k, velocity}});
-      score.events.push_back({at + length * seconds_per_beat, NoteOff{k}});
+      score.events.emplace_back(at, NoteOn{k, velocity});
+      score.events.emplace_back(at + length * seconds_per_beat, NoteOff{k});
     } else if (verb == "midi") {
       Midi midi{};
       if (!read_byte(next_word(rest), midi.status) || !read_byte(next_word(rest), midi.d1) ||
           !read_byte(next_word(rest), midi.d2)) {
         return error("midi needs three bytes");
       }
-      score.events.push_back({at, midi});
+      score.events.emplace_back(at, midi);
     } else if (verb == "param") {
       double value;
       if (!read_number(next_word(rest), value)) return error("expected a value");
       const std::string_view name = trim(rest);
       if (name.empty()) return error("expected a parameter id or name");
-      score.events.push_back({at, ParamChange{std::string(name), value}});
+      score.events.emplace_back(at, ParamChange{std::string(name), value});
     } else {
       return error("unknown statement '" + std::string(verb) + "'");
     }
@@ -242,7 +242,7 @@ Result<Score, std::string> parse_midi_file(const std::vector<std::uint8_t>& byte
       if (!tempo_seen) score.tempo = 60e6 / e.tempo;
       tempo_seen = true;
     } else {
-      score.events.push_back({seconds, e.midi});
+      score.events.emplace_back(seconds, e.midi);
     }
   }
   return score;
