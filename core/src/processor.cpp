@@ -1,6 +1,7 @@
 #include "core/processor.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <optional>
 #include <utility>
@@ -16,6 +17,9 @@ constexpr std::uint8_t kNoteOff = 0x8, kNoteOn = 0x9, kPolyPressure = 0xA, kCont
 // 122, 124-127 (reset, local control, omni and mono/poly modes) are ignored.
 constexpr std::uint8_t kAllSoundOff = 120, kAllNotesOff = 123, kFirstModeMessage = 120;
 constexpr std::uint8_t kModWheel = 1;
+
+// Parameters 0-2 (Position X, Y, Z) feed set_position, not the settings record.
+constexpr std::size_t kFirstSettingsIndex = 3;
 
 // min(v, 1), or 0 when v is not finite.
 float unit(float v) noexcept {
@@ -47,8 +51,18 @@ void Processor::refresh_settings() noexcept {
   const std::uint32_t epoch = core_->params.epoch();
   if (epoch == epoch_) return;
   epoch_ = epoch;
-  engine_.settings = core_->params.settings();
-  const auto position = core_->params.position();
+  const ParamValues& params = core_->params;
+  bool changed = !built_;
+  for (std::size_t i = kFirstSettingsIndex; i < param_count; ++i) {
+    const float value = params.get(i);
+    // Bit comparison: a NaN never gets stored, and -0 vs +0 must count as a change to be safe.
+    changed = changed ||
+              std::bit_cast<std::uint32_t>(value) != std::bit_cast<std::uint32_t>(built_from_[i]);
+    built_from_[i] = value;
+  }
+  if (changed) engine_.settings = params.settings();
+  built_ = true;
+  const auto position = params.position();
   engine_.set_position(position[0], position[1], position[2]);
 }
 

@@ -129,6 +129,26 @@ TEST(Processor, SettingsFollowTheParameterEpoch) {
   EXPECT_EQ(f.engine().settings.filter.cutoff, 880.0f);
 }
 
+TEST(Processor, PositionOnlyChangesStillLetLaterSettingsThrough) {
+  Fixture f;
+  f.block();
+  for (int i = 1; i <= 3; ++i) {
+    f.core->params.set(0, 0.1f * i);  // position only: no rebuild needed
+    f.block();
+    EXPECT_FLOAT_EQ(f.engine().position_target[0], 0.1f * i);
+  }
+  f.core->params.set(16, 0.9f);  // Filter Resonance
+  f.core->params.set(2, 0.5f);
+  f.block();
+  EXPECT_EQ(f.engine().settings.filter.resonance, 0.9f);
+  EXPECT_EQ(f.engine().position_target[2], 0.5f);
+  f.core->params.set(116 - 3, 64.0f);  // CC A Number, the first row after the modulation block
+  f.core->params.set(115, 2.0f);       // the last row
+  f.block();
+  EXPECT_EQ(f.engine().settings.cc[0], 64);
+  EXPECT_EQ(f.engine().settings.cc[2], 2);
+}
+
 TEST(Processor, HostTempoAndPosition) {
   Fixture f;
   f.processor.begin(true, true, 140.0f, 8.5);

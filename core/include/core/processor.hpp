@@ -45,6 +45,11 @@ class Processor {
   std::shared_ptr<Core> core_;
   std::array<std::uint8_t, 32> msb_{};  // last high byte of controllers 0-31 (14-bit pairs)
   std::uint32_t epoch_ = 0;             // parameter epoch the settings were built from
+  // The values the settings were last built from. Rebuilding the settings walks the whole
+  // parameter table, so a change that touched only the table position (automation sweeping it,
+  // the usual case) skips the rebuild: the record would come out the same.
+  std::array<float, param_count> built_from_{};
+  bool built_ = false;
 };
 
 }  // namespace quillory::core
