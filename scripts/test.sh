@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets up and runs every test: a plain build, then AddressSanitizer with UndefinedBehaviorSanitizer,
-# then ThreadSanitizer for the concurrency tests (test names containing "Concurrency").
+# then ThreadSanitizer for the concurrency tests (test names containing "Concurrency"), then a
+# bounded run of every libFuzzer target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -21,3 +22,17 @@ echo "== concurrency tests under ThreadSanitizer"
 scripts/build.sh build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLORY_SANITIZE=thread "${common[@]}"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --test-dir build/tsan --output-on-failure -j "$jobs" -R Concurrency
+
+echo "== fuzzing: each target for 60 s on a copy of its corpus (clang, ASan + UBSan)"
+CC=clang CXX=clang++ scripts/build.sh build/fuzz -DQUILLORY_FUZZ=ON -DQUILLORY_TESTS=OFF -DQUILLORY_BENCH=OFF
+for corpus in fuzz/corpus/*/; do
+  target=$(basename "$corpus")
+  work=build/fuzz/run/$target
+  rm -rf "$work" && mkdir -p "$work/corpus" "$work/crashes"
+  cp "$corpus"* "$work/corpus/"
+  # libFuzzer exits non-zero on a crash, a leak or a sanitizer report; set -e fails the script.
+  build/fuzz/fuzz/fuzz_"$target" -max_total_time=60 -print_final_stats=1 \
+    -artifact_prefix="$work/crashes/" "$work/corpus" 2>"$work/log" \
+    || { tail -n 60 "$work/log"; echo "fuzz_$target failed: see $work/crashes/"; exit 1; }
+  grep -E '^(stat::number_of_executed_units|#[0-9]+ +DONE)' "$work/log" || true
+done

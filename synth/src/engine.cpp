@@ -1,6 +1,7 @@
 // The engine's inputs (notes, controllers, tempo, position, tables) and its block updates:
 // position and controller smoothing, LFOs, envelopes and voice modulation.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <utility>
 
@@ -44,6 +45,19 @@ std::array<const Route*, mod_source_count> routes_of(const ModMatrix& m) {
 }
 
 }  // namespace
+
+std::uint32_t routed_sources(const ModMatrix& m) {
+  const auto routes = routes_of(m);
+  std::uint32_t set = 0;
+  for (std::size_t k = 0; k < routes.size(); ++k) {
+    const Route& r = *routes[k];
+    // Without short cuts: seven compares and no branches per route.
+    const bool any = (r.x != 0.0f) | (r.y != 0.0f) | (r.z != 0.0f) | (r.cutoff != 0.0f) |
+                     (r.res != 0.0f) | (r.pitch != 0.0f) | (r.amp != 0.0f);
+    set |= static_cast<std::uint32_t>(any) << k;
+  }
+  return set;
+}
 
 float note_frequency(std::uint8_t key) {
   return 440.0f * std::exp2((static_cast<float>(key) - 69.0f) / 12.0f);
@@ -133,22 +147,27 @@ TableHandle Engine::set_table(TableHandle next) {
   return displaced;
 }
 
-float Engine::begin_block(std::size_t m) {
+float Engine::begin_block(std::size_t m, bool lfo_values) {
   const float dt = static_cast<float>(m) / sample_rate;
   if (!position_ready) {
     position = position_target;
     position_ready = true;
   }
-  const float a = smoothing(dt, kPositionSmoothingSeconds);
+  if (dt != memo_dt_) {
+    memo_dt_ = dt;
+    memo_position_a_ = smoothing(dt, kPositionSmoothingSeconds);
+    memo_controller_c_ = smoothing(dt, kControllerSmoothingSeconds);
+  }
+  const float a = memo_position_a_;
   for (std::size_t i = 0; i < 3; ++i)
     position[i] = position[i] + (position_target[i] - position[i]) * a;
-  update_controllers_and_lfos(dt);
+  update_controllers_and_lfos(dt, lfo_values);
   live_position = position;
   return dt;
 }
 
-void Engine::update_controllers_and_lfos(float dt) {
-  const float c = smoothing(dt, kControllerSmoothingSeconds);
+void Engine::update_controllers_and_lfos(float dt, bool lfo_values) {
+  const float c = dt == memo_dt_ ? memo_controller_c_ : smoothing(dt, kControllerSmoothingSeconds);
   const std::array<float, kSmoothedCount> targets{wheel, pressure, cc_values[0], cc_values[1],
                                                   cc_values[2]};
   for (std::size_t i = 0; i < kSmoothedCount; ++i) {
@@ -184,10 +203,34 @@ void Engine::update_controllers_and_lfos(float dt) {
     p = p - std::floor(p);
     if (!std::isfinite(p)) p = 0.0f;
     lfo_phase[k] = p;
+    if (!lfo_values && settings.mod.lfo[k] == Route{}) continue;
     const float v = lfo_value(lfo.shape, p, lfo_held[k]);
     lfo_out[k] = lfo.unipolar ? (v + 1.0f) * 0.5f : v;
   }
   if (song_position) song_position = beat;
+}
+
+float Engine::source_value(std::size_t k, const Voice& v) const {
+  switch (k) {
+    case 0:
+    case 1:
+    case 2:
+      return lfo_out[k];
+    case 3:
+      return v.env1.level;
+    case 4:
+      return v.env2.level;
+    case 5:
+      return v.velocity;
+    case 6:
+      return smoothed[0];  // wheel
+    case 7:
+      return smoothed[1];  // pressure
+    case 8:
+      return key_value(v.note);
+    default:
+      return smoothed[k - 7];  // CC A, B, C
+  }
 }
 
 void Engine::step_envelopes(Voice& v, float dt) const {
@@ -195,15 +238,15 @@ void Engine::step_envelopes(Voice& v, float dt) const {
   step_envelope(v.env1, settings.adsr, dt);
 }
 
-VoiceMod Engine::modulate(const Voice& v) const {
+VoiceMod Engine::modulate(const Voice& v, std::uint32_t routed) const {
   const auto routes = routes_of(settings.mod);
-  const std::array<float, mod_source_count> source{
-      lfo_out[0],  lfo_out[1],  lfo_out[2],        v.env1.level, v.env2.level, v.velocity,
-      smoothed[0], smoothed[1], key_value(v.note), smoothed[2],  smoothed[3],  smoothed[4]};
   float pitch = pitch_bend, x = 0.0f, y = 0.0f, z = 0.0f, cutoff = 0.0f, res = 0.0f, amp = 0.0f;
-  for (std::size_t k = 0; k < mod_source_count; ++k) {
+  // Only the routed sources, in source order: the others would add exact zeros.
+  for (std::uint32_t set = routed & kAllSources; set != 0; set &= set - 1) {
+    const auto k = static_cast<std::size_t>(std::countr_zero(set));
     const Route& r = *routes[k];
-    const float s = source[k];
+    if (r == Route{}) continue;
+    const float s = source_value(k, v);
     // Squared pitch curve: an amount of 1 gives 24 semitones per unit, finer near zero.
     pitch = pitch + 24.0f * r.pitch * std::fabs(r.pitch) * s;
     x = x + r.x * s;
@@ -218,7 +261,8 @@ VoiceMod Engine::modulate(const Voice& v) const {
   mod.position = {clamp_nan_low(position[0] + x, 0.0f, 1.0f),
                   clamp_nan_low(position[1] + y, 0.0f, 1.0f),
                   clamp_nan_low(position[2] + z, 0.0f, 1.0f)};
-  mod.cutoff_factor = std::exp2(6.0f * cutoff);  // amount 1 at value 1 raises it 6 octaves
+  // Amount 1 at value 1 raises the cutoff 6 octaves.
+  mod.cutoff_factor = cutoff == 0.0f ? 1.0f : std::exp2(6.0f * cutoff);
   mod.resonance = settings.filter.resonance + res;
   mod.amp_factor = std::max(1.0f + amp, 0.0f);
   // Env 1 -> Amp mixes the envelope with full level while the key is held, so a release always
@@ -228,14 +272,19 @@ VoiceMod Engine::modulate(const Voice& v) const {
   return mod;
 }
 
-VoicePlan Engine::plan_voice(Voice& v, const Table& current, const Table* fading, float dt) const {
+VoicePlan Engine::plan_voice(Voice& v, const Table& current, const Table* fading, float dt,
+                             std::uint32_t routed) const {
   step_envelopes(v, dt);
-  const VoiceMod mod = modulate(v);
-  const float f = v.freq * std::exp2(mod.semitones / 12.0f);
+  const VoiceMod mod = modulate(v, routed);
+  const float f = mod.semitones == 0.0f ? v.freq : v.freq * std::exp2(mod.semitones / 12.0f);
+  std::size_t slot = kVoiceCount;  // which voice, for the mip level memo
+  for (std::size_t i = 0; i < kVoiceCount; ++i)
+    if (&voices[i] == &v) slot = i;
   VoicePlan p;
   p.increment_end = safe_increment(f / sample_rate);
-  p.reader = Reader::at_level(current, mip_level(current, f, sample_rate));
-  if (fading) p.fading_reader = Reader::at_level(*fading, mip_level(*fading, f, sample_rate));
+  p.reader = Reader::at_level(current, cached_mip_level(2 * slot, current, f));
+  if (fading)
+    p.fading_reader = Reader::at_level(*fading, cached_mip_level(2 * slot + 1, *fading, f));
   p.gain_end = mod.amp_factor * (0.35f + 0.65f * v.velocity) * 0.25f * mod.env_gain;
   p.position_end = mod.position;
   if (v.fresh) {  // a voice started from silence begins at its target, with no ramp
@@ -251,6 +300,15 @@ VoicePlan Engine::plan_voice(Voice& v, const Table& current, const Table* fading
     p.filter =
         filter_coefficients(settings.filter.cutoff * mod.cutoff_factor, mod.resonance, sample_rate);
   return p;
+}
+
+std::size_t Engine::cached_mip_level(std::size_t slot, const Table& t, float f) const {
+  if (slot >= mip_memo_.size()) return mip_level(t, f, sample_rate);  // not one of our voices
+  MipMemo& memo = mip_memo_[slot];
+  // The level depends only on the frame size (which fixes the level count), f and the rate.
+  if (memo.frame_size != t.frame_size() || memo.freq != f)
+    memo = {t.frame_size(), f, mip_level(t, f, sample_rate)};
+  return memo.level;
 }
 
 void Engine::finish_voice(Voice& v, const VoicePlan& plan) {

@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 
 #include "synth/engine.hpp"
 
@@ -30,17 +32,48 @@ void fill_ramp(Block& t, std::size_t m) {
   for (std::size_t i = 0; i < m; ++i) t[i] = static_cast<float>(i + 1) / fm;
 }
 
-// The phase of every lane before each sample's increment, advancing the lanes' phases.
-// phase = phase + increment start + (increment end - increment start) x t, wrapped once.
+// Four floats side by side; GCC and Clang map the operators onto SIMD registers.
+using F4 = float __attribute__((vector_size(16)));
+using I4 = std::int32_t __attribute__((vector_size(16)));
+
+F4 splat(float v) {
+  return F4{v, v, v, v};
+}
+F4 load4(const float* p) {
+  F4 v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+void store4(float* p, F4 v) {
+  std::memcpy(p, &v, sizeof v);
+}
+bool any(I4 mask) {
+  return (mask[0] | mask[1] | mask[2] | mask[3]) != 0;
+}
+constexpr std::size_t kQuads = kVoiceCount / 4;
+
+// The phase of every lane before each sample's increment, advancing the lanes' phases:
+// phase = phase + increment start + (increment end - increment start) x t, wrapped once. The
+// lanes run side by side; the serial dependence from sample to sample stays as written. Without
+// a ramp the last term is exactly 0, and adding 0 to a phase changes nothing, so it is left out.
+template <bool ramp>
 void run_phases(std::array<float, kVoiceCount>& phase, const std::array<float, kVoiceCount>& inc0,
                 const std::array<float, kVoiceCount>& dinc, const Block& t, std::size_t m,
                 LaneBlock& out) {
-  for (std::size_t i = 0; i < m; ++i)
-    for (std::size_t j = 0; j < kVoiceCount; ++j) {
-      out[i][j] = phase[j];
-      const float p = phase[j] + inc0[j] + dinc[j] * t[i];
-      phase[j] = p >= 1.0f ? p - 1.0f : p;
+  F4 ph[kQuads], inc[kQuads], d[kQuads];
+  std::memcpy(ph, phase.data(), sizeof ph);
+  std::memcpy(inc, inc0.data(), sizeof inc);
+  std::memcpy(d, dinc.data(), sizeof d);
+  const F4 one = {1.0f, 1.0f, 1.0f, 1.0f};
+  for (std::size_t i = 0; i < m; ++i) {
+    std::memcpy(out[i].data(), ph, sizeof ph);
+    for (std::size_t q = 0; q < kQuads; ++q) {
+      F4 p = ph[q] + inc[q];
+      if constexpr (ramp) p = p + d[q] * t[i];
+      ph[q] = p >= one ? p - one : p;
     }
+  }
+  std::memcpy(phase.data(), ph, sizeof ph);
 }
 
 // Read positions in one mip level for each sample: the two neighbouring samples and the fraction
@@ -50,57 +83,103 @@ struct Taps {
   Block frac;
 };
 
+// Works on four samples at a time, so it reads up to three rows past m: render_block keeps those
+// rows at phase 0.
 void make_taps(const LaneBlock& phases, std::size_t lane, std::size_t len, std::size_t m,
                Taps& taps) {
   const float flen = static_cast<float>(len);
-  const std::int32_t last = static_cast<std::int32_t>(len - 1);
-  for (std::size_t i = 0; i < m; ++i) {
+  const std::int32_t end = static_cast<std::int32_t>(len - 1);
+  const F4 scale = {flen, flen, flen, flen};
+  const I4 last = {end, end, end, end}, zero = {0, 0, 0, 0}, one = {1, 1, 1, 1};
+  for (std::size_t i = 0; i < m; i += 4) {
+    const F4 phase = {phases[i][lane], phases[i + 1][lane], phases[i + 2][lane],
+                      phases[i + 3][lane]};
     // Phases stay within 0..1 (increments are at most one cycle), so pos is within 0..len and
     // converts exactly like the saturating conversion of Reader::sample.
-    const float pos = phases[i][lane] * flen;
-    const std::int32_t i0 = std::min(static_cast<std::int32_t>(pos), last);
-    taps.frac[i] = pos - static_cast<float>(i0);
-    taps.i0[i] = i0;
-    taps.i1[i] = i0 == last ? 0 : i0 + 1;
+    const F4 pos = phase * scale;
+    I4 i0 = __builtin_convertvector(pos, I4);
+    i0 = i0 > last ? last : i0;
+    const F4 frac = pos - __builtin_convertvector(i0, F4);
+    const I4 i1 = i0 == last ? zero : i0 + one;
+    std::memcpy(&taps.i0[i], &i0, sizeof i0);
+    std::memcpy(&taps.i1[i], &i1, sizeof i1);
+    std::memcpy(&taps.frac[i], &frac, sizeof frac);
   }
 }
 
-// acc[i] = w x level value at the taps (first corner) or acc[i] += that (later corners).
-template <bool first>
-void add_corner(const float* level, float w, const Taps& taps, std::size_t m, Block& acc) {
-  for (std::size_t i = 0; i < m; ++i) {
-    const float a = level[taps.i0[i]];
-    const float b = level[taps.i1[i]];
-    const float v = w * (a + (b - a) * taps.frac[i]);
-    acc[i] = first ? v : acc[i] + v;
+// acc[i] = the sum over the first K corners, in corner order, of weight(c, i) x the level value
+// at the taps. All corners of a sample are summed together, so acc is written once per sample.
+//
+// Four samples at a time: the table reads are single loads, the arithmetic runs side by side
+// with the same operations per sample. weight(c, i) gives the weights of samples i..i+3.
+template <std::size_t K, class Weight>
+void sum_corners(const std::array<const float*, 8>& level, Weight weight, const Taps& taps,
+                 std::size_t m, Block& acc) {
+  for (std::size_t i = 0; i < m; i += 4) {
+    const std::int32_t* i0 = &taps.i0[i];
+    const std::int32_t* i1 = &taps.i1[i];
+    F4 frac;
+    std::memcpy(&frac, &taps.frac[i], sizeof frac);
+    F4 sum = {};
+    for (std::size_t c = 0; c < K; ++c) {
+      const float* l = level[c];
+      const F4 a = {l[i0[0]], l[i0[1]], l[i0[2]], l[i0[3]]};
+      const F4 b = {l[i1[0]], l[i1[1]], l[i1[2]], l[i1[3]]};
+      const F4 v = weight(c, i) * (a + (b - a) * frac);
+      sum = c == 0 ? v : sum + v;
+    }
+    std::memcpy(&acc[i], &sum, sizeof sum);
   }
 }
 
-// The same with a weight per sample.
-template <bool first>
-void add_corner(const float* level, const float* w, const Taps& taps, std::size_t m, Block& acc) {
-  for (std::size_t i = 0; i < m; ++i) {
-    const float a = level[taps.i0[i]];
-    const float b = level[taps.i1[i]];
-    const float v = w[i] * (a + (b - a) * taps.frac[i]);
-    acc[i] = first ? v : acc[i] + v;
+// sum_corners for a corner count known only at run time.
+template <class Weight>
+void sum_corners(std::size_t k, const std::array<const float*, 8>& level, Weight weight,
+                 const Taps& taps, std::size_t m, Block& acc) {
+  switch (k) {
+    case 0:
+      std::fill_n(acc.begin(), m, 0.0f);
+      break;
+    case 1:
+      sum_corners<1>(level, weight, taps, m, acc);
+      break;
+    case 2:
+      sum_corners<2>(level, weight, taps, m, acc);
+      break;
+    case 3:
+      sum_corners<3>(level, weight, taps, m, acc);
+      break;
+    case 4:
+      sum_corners<4>(level, weight, taps, m, acc);
+      break;
+    case 5:
+      sum_corners<5>(level, weight, taps, m, acc);
+      break;
+    case 6:
+      sum_corners<6>(level, weight, taps, m, acc);
+      break;
+    case 7:
+      sum_corners<7>(level, weight, taps, m, acc);
+      break;
+    default:
+      sum_corners<8>(level, weight, taps, m, acc);
+      break;
   }
 }
 
 // Still position: one set of weights for the block; corners of weight 0 are not read.
 void read_still(const Reader& r, const FrameWeights& fw, const Taps& taps, std::size_t m,
                 Block& acc) {
-  bool first = true;
-  for (std::size_t k = 0; k < 8; ++k) {
-    if (fw.weights[k] == 0.0f) continue;
-    const float* level = r.table->frame_data(fw.frames[k]) + r.offset;
-    if (first)
-      add_corner<true>(level, fw.weights[k], taps, m, acc);
-    else
-      add_corner<false>(level, fw.weights[k], taps, m, acc);
-    first = false;
+  std::array<const float*, 8> level{};
+  std::array<float, 8> w{};
+  std::size_t k = 0;
+  for (std::size_t c = 0; c < 8; ++c) {
+    if (fw.weights[c] == 0.0f) continue;
+    level[k] = r.table->frame_data(fw.frames[c]) + r.offset;
+    w[k++] = fw.weights[c];
   }
-  if (first) std::fill_n(acc.begin(), m, 0.0f);
+  sum_corners(
+      k, level, [&](std::size_t c, std::size_t) { return w[c]; }, taps, m, acc);
 }
 
 // One axis of a moving position over a block: the grid coordinate of each sample.
@@ -121,14 +200,34 @@ void run_axis(float start, float end, std::size_t n, const Block& ramp, std::siz
   const float base = static_cast<float>(cell);
   run.i0 = cell;
   run.i1 = cell + 1 < n ? cell + 1 : n - 1;
-  run.one_cell = true;
-  run.flat = true;
-  for (std::size_t i = 0; i < m; ++i) {
-    const float p = (start + span * ramp[i]) * scale;
-    run.one_cell &= p >= base && p < base + 1.0f;
-    run.t[i] = p - base;
-    run.flat &= run.t[i] == 0.0f;
+  if (span == 0.0f) {  // start + 0 x t is start: one point for the whole block
+    const float t = p0 - base;
+    std::fill(run.t.begin(), run.t.end(), t);
+    run.one_cell = p0 >= base && p0 < base + 1.0f;
+    run.flat = t == 0.0f;
+    return;
   }
+  // Four samples at a time, the same operations per sample.
+  I4 outside = {}, moved = {};
+  const F4 start4 = splat(start), span4 = splat(span), scale4 = splat(scale), base4 = splat(base),
+           top4 = splat(base + 1.0f), zero4 = splat(0.0f);
+  std::size_t i = 0;
+  for (; i + 4 <= m; i += 4) {
+    const F4 p = (start4 + span4 * load4(&ramp[i])) * scale4;
+    outside |= (p < base4) | (p >= top4);
+    const F4 t = p - base4;
+    store4(&run.t[i], t);
+    moved |= t != zero4;
+  }
+  bool out = any(outside), move = any(moved);
+  for (; i < m; ++i) {
+    const float p = (start + span * ramp[i]) * scale;
+    out |= (p < base) | (p >= base + 1.0f);
+    run.t[i] = p - base;
+    move |= run.t[i] != 0.0f;
+  }
+  run.one_cell = !out;
+  run.flat = !move;
 }
 
 // Moving position: weights per sample. Inside one cell the eight corners stay the same and only
@@ -165,8 +264,9 @@ void read_moving(const Reader& r, const Position& start, const Position& end, co
   }
   const std::size_t cols = table.cols();
   const std::size_t layer_size = table.rows() * cols;
-  bool first = true;
-  Block w;
+  std::array<const float*, 8> level{};
+  std::array<Block, 8> w;
+  std::size_t used = 0;
   for (std::size_t k = 0; k < 8; ++k) {
     const bool upper_x = k & 1, upper_y = (k >> 1) & 1, upper_z = k >> 2;
     // An upper corner along an axis whose fraction stays 0 weighs exactly 0 all block.
@@ -175,14 +275,18 @@ void read_moving(const Reader& r, const Position& start, const Position& end, co
                               (upper_y ? ax[1].i1 : ax[1].i0) * cols +
                               (upper_x ? ax[0].i1 : ax[0].i0);
     const Block& layer = upper_z ? above : below;
-    for (std::size_t i = 0; i < m; ++i) w[i] = plane[k & 3][i] * layer[i];
-    const float* level = table.frame_data(frame) + r.offset;
-    if (first)
-      add_corner<true>(level, w.data(), taps, m, acc);
-    else
-      add_corner<false>(level, w.data(), taps, m, acc);
-    first = false;
+    for (std::size_t i = 0; i < m; ++i) w[used][i] = plane[k & 3][i] * layer[i];
+    for (std::size_t i = m; i < (m + 3) / 4 * 4; ++i) w[used][i] = 0.0f;  // read four at a time
+    level[used++] = table.frame_data(frame) + r.offset;
   }
+  sum_corners(
+      used, level,
+      [&](std::size_t c, std::size_t i) {
+        F4 v;
+        std::memcpy(&v, &w[c][i], sizeof v);
+        return v;
+      },
+      taps, m, acc);
 }
 
 // One voice's table values for the block from one table.
@@ -198,33 +302,52 @@ void read_table(const Reader& r, const VoicePlan& plan, bool moving, const Block
   }
 }
 
-// The filter of every lane over one block; x holds the input and receives the output.
+// The filter of every lane over one block; x holds the input and receives the output. The
+// lanes run four side by side with the operations of filter_sample.
 template <FilterType type>
-void filter_lanes(LaneBlock& x, std::array<FilterCoefficients, kVoiceCount>& c,
+void filter_lanes(LaneBlock& x, const std::array<FilterCoefficients, kVoiceCount>& c,
                   std::array<std::array<float, 2>, kVoiceCount>& state, std::size_t m) {
-  std::array<float, kVoiceCount> k, a1, a2, a3, ic1, ic2;
-  for (std::size_t j = 0; j < kVoiceCount; ++j) {
-    k[j] = c[j].k;
-    a1[j] = c[j].a1;
-    a2[j] = c[j].a2;
-    a3[j] = c[j].a3;
-    ic1[j] = state[j][0];
-    ic2[j] = state[j][1];
-  }
-  for (std::size_t i = 0; i < m; ++i)
-    for (std::size_t j = 0; j < kVoiceCount; ++j) {
-      // The same operations as filter_sample, side by side for all lanes.
-      const float in = x[i][j];
-      const float u = in - ic2[j];
-      const float band = a1[j] * ic1[j] + a2[j] * u;
-      const float low = ic2[j] + a2[j] * ic1[j] + a3[j] * u;
-      ic1[j] = 2.0f * band - ic1[j];
-      ic2[j] = 2.0f * low - ic2[j];
-      if constexpr (type == FilterType::LowPass) x[i][j] = low;
-      if constexpr (type == FilterType::HighPass) x[i][j] = in - k[j] * band - low;
-      if constexpr (type == FilterType::BandPass) x[i][j] = k[j] * band;
+  F4 k[kQuads], a1[kQuads], a2[kQuads], a3[kQuads], ic1[kQuads], ic2[kQuads];
+  for (std::size_t q = 0; q < kQuads; ++q)
+    for (std::size_t l = 0; l < 4; ++l) {
+      const std::size_t j = 4 * q + l;
+      k[q][l] = c[j].k;
+      a1[q][l] = c[j].a1;
+      a2[q][l] = c[j].a2;
+      a3[q][l] = c[j].a3;
+      ic1[q][l] = state[j][0];
+      ic2[q][l] = state[j][1];
     }
-  for (std::size_t j = 0; j < kVoiceCount; ++j) state[j] = {ic1[j], ic2[j]};
+  const F4 two = splat(2.0f);
+  for (std::size_t i = 0; i < m; ++i)
+    for (std::size_t q = 0; q < kQuads; ++q) {
+      const F4 in = load4(&x[i][4 * q]);
+      const F4 u = in - ic2[q];
+      const F4 band = a1[q] * ic1[q] + a2[q] * u;
+      const F4 low = ic2[q] + a2[q] * ic1[q] + a3[q] * u;
+      ic1[q] = two * band - ic1[q];
+      ic2[q] = two * low - ic2[q];
+      if constexpr (type == FilterType::LowPass) store4(&x[i][4 * q], low);
+      if constexpr (type == FilterType::HighPass) store4(&x[i][4 * q], in - k[q] * band - low);
+      if constexpr (type == FilterType::BandPass) store4(&x[i][4 * q], k[q] * band);
+    }
+  for (std::size_t q = 0; q < kQuads; ++q)
+    for (std::size_t l = 0; l < 4; ++l) state[4 * q + l] = {ic1[q][l], ic2[q][l]};
+}
+
+// flush_tiny over a buffer, four samples at a time: a sample is kept when its magnitude lies in
+// 1e-20 .. the largest float (NaN fails both comparisons), else it becomes 0.
+void flush_block(float* out, std::size_t n) {
+  const I4 magnitude = {0x7fffffff, 0x7fffffff, 0x7fffffff, 0x7fffffff};
+  const F4 tiny = splat(kTinyState), huge = splat(std::numeric_limits<float>::max());
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const F4 x = load4(out + i);
+    const F4 a = reinterpret_cast<F4>(reinterpret_cast<I4>(x) & magnitude);
+    const I4 keep = (a >= tiny) & (a <= huge);
+    store4(out + i, reinterpret_cast<F4>(reinterpret_cast<I4>(x) & keep));
+  }
+  for (; i < n; ++i) out[i] = flush_tiny(out[i]);
 }
 
 }  // namespace
@@ -235,7 +358,8 @@ void Engine::render(float* out, std::size_t n) {
   const Table* current = table.get();
   for (std::size_t start = 0; start < n; start += kBlockSize) {
     const std::size_t m = std::min(kBlockSize, n - start);
-    const float dt = begin_block(m);
+    // LFO outputs nobody routes are needed only for mod_values after the last block.
+    const float dt = begin_block(m, start + m == n);
     if (!current) {  // no table: envelopes keep time, nothing sounds, no crossfade
       for (Voice& v : voices)
         if (v.active()) step_envelopes(v, dt);
@@ -244,7 +368,7 @@ void Engine::render(float* out, std::size_t n) {
     render_block(out + start, m, dt, *current);
     advance_crossfade(m);
   }
-  for (std::size_t i = 0; i < n; ++i) out[i] = flush_tiny(out[i]);
+  flush_block(out, n);
 }
 
 void Engine::render_block(float* out, std::size_t m, float dt, const Table& current) {
@@ -255,15 +379,19 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
   std::array<Voice*, kVoiceCount> lane_voice{};
   std::array<VoicePlan, kVoiceCount> plan;
   std::size_t lanes = 0;
+  const std::uint32_t routed = routed_sources(settings.mod);
   for (Voice& v : voices)
     if (v.active()) {
-      plan[lanes] = plan_voice(v, current, fading, dt);
+      plan[lanes] = plan_voice(v, current, fading, dt, routed);
       lane_voice[lanes++] = &v;
     }
   if (lanes == 0) return;
 
-  Block ramp;
-  fill_ramp(ramp, m);
+  if (ramp_length_ != m) {  // t = (i + 1) / m, the same for every block of this length
+    fill_ramp(ramp_, m);
+    ramp_length_ = m;
+  }
+  const Block& ramp = ramp_;
   std::array<float, kVoiceCount> phase{}, inc0{}, dinc{};
   for (std::size_t j = 0; j < lanes; ++j) {
     phase[j] = lane_voice[j]->phase;
@@ -271,7 +399,11 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
     dinc[j] = plan[j].increment_end - plan[j].increment_start;
   }
   LaneBlock phases;
-  run_phases(phase, inc0, dinc, ramp, m, phases);
+  if (std::any_of(dinc.begin(), dinc.end(), [](float d) { return d != 0.0f; }))
+    run_phases<true>(phase, inc0, dinc, ramp, m, phases);
+  else
+    run_phases<false>(phase, inc0, dinc, ramp, m, phases);
+  for (std::size_t i = m; i < (m + 3) / 4 * 4; ++i) phases[i].fill(0.0f);  // see make_taps
 
   // Crossfade weight of the new table per sample, from the block's starting progress.
   Block fade_c;
@@ -283,7 +415,12 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
     }
   }
 
+  const FilterType type = settings.filter.type;
+  const bool filtered = type != FilterType::Off;
   LaneBlock voice_out;
+  if (filtered)  // lanes without a voice run through the filter too: keep them silent
+    for (std::size_t i = 0; i < m; ++i)
+      std::fill(voice_out[i].begin() + lanes, voice_out[i].end(), 0.0f);
   for (std::size_t j = 0; j < lanes; ++j) {
     const VoicePlan& p = plan[j];
     const bool moving = p.position_start != p.position_end;
@@ -295,12 +432,20 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
       for (std::size_t i = 0; i < m; ++i)
         if (fade_c[i] < 1.0f) v[i] = w[i] + fade_c[i] * (v[i] - w[i]);
     }
-    const float dgain = p.gain_end - p.gain_start;
-    for (std::size_t i = 0; i < m; ++i) voice_out[i][j] = (p.gain_start + dgain * ramp[i]) * v[i];
+    // Gain ramp, then straight into the output when there is no filter (voices still add in
+    // voice order), else into the lanes for the filter pass.
+    const F4 g0 = splat(p.gain_start), dg = splat(p.gain_end - p.gain_start);
+    std::size_t i = 0;
+    if (!filtered) {
+      for (; i + 4 <= m; i += 4)
+        store4(&out[i], load4(&out[i]) + (g0 + dg * load4(&ramp[i])) * load4(&v[i]));
+      for (; i < m; ++i) out[i] = out[i] + (g0[0] + dg[0] * ramp[i]) * v[i];
+    } else {
+      for (; i < m; ++i) voice_out[i][j] = (g0[0] + dg[0] * ramp[i]) * v[i];
+    }
   }
 
-  const FilterType type = settings.filter.type;
-  if (type != FilterType::Off) {
+  if (filtered) {
     std::array<FilterCoefficients, kVoiceCount> coefficients{};
     std::array<std::array<float, 2>, kVoiceCount> state{};
     for (std::size_t j = 0; j < lanes; ++j) {
@@ -322,11 +467,10 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
     }
     for (std::size_t j = 0; j < lanes; ++j)
       lane_voice[j]->filter_state = {flush_tiny(state[j][0]), flush_tiny(state[j][1])};
+    // Voices add into the output in voice order, as they would one after another.
+    for (std::size_t i = 0; i < m; ++i)
+      for (std::size_t j = 0; j < lanes; ++j) out[i] = out[i] + voice_out[i][j];
   }
-
-  // Voices add into the output in voice order, as they would one after another.
-  for (std::size_t i = 0; i < m; ++i)
-    for (std::size_t j = 0; j < lanes; ++j) out[i] = out[i] + voice_out[i][j];
 
   for (std::size_t j = 0; j < lanes; ++j) {
     lane_voice[j]->phase = phase[j];

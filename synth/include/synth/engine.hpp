@@ -65,6 +65,11 @@ struct VoicePlan {
   FilterCoefficients filter{};
 };
 
+// A set of modulation sources as bits (bit k: source k in matrix order).
+inline constexpr std::uint32_t kAllSources = (1u << mod_source_count) - 1;
+// The sources whose route has any amount other than 0; the others add nothing to any sum.
+std::uint32_t routed_sources(const ModMatrix& m);
+
 // Key source: distance of a note from middle C, -1..1.
 inline float key_value(std::uint8_t note) {
   const float v = (static_cast<float>(note) - 60.0f) / 72.0f;
@@ -104,13 +109,19 @@ class Engine {
   // The pieces render is made of, public so that a plain per-sample rendering can be put together
   // from them for comparison.
   // Block steps before the voices: position smoothing, controllers, LFOs, live position. Gives dt.
-  float begin_block(std::size_t m);
-  void update_controllers_and_lfos(float dt);
+  // With lfo_values false, an LFO that no route uses only advances its phase and draws; its
+  // output is left for a later block to compute (nothing can observe it in between).
+  float begin_block(std::size_t m, bool lfo_values = true);
+  void update_controllers_and_lfos(float dt, bool lfo_values = true);
   // Both envelopes of a voice, envelope 2 first.
   void step_envelopes(Voice& v, float dt) const;
-  VoiceMod modulate(const Voice& v) const;
+  // The value of source k (matrix order) for a voice in the current block.
+  float source_value(std::size_t k, const Voice& v) const;
+  // Sources outside `routed` are taken to have all-zero routes (pass routed_sources).
+  VoiceMod modulate(const Voice& v, std::uint32_t routed = kAllSources) const;
   // Envelopes, modulation, pitch, readers, gains and start values of one voice for one block.
-  VoicePlan plan_voice(Voice& v, const Table& table, const Table* fading, float dt) const;
+  VoicePlan plan_voice(Voice& v, const Table& table, const Table* fading, float dt,
+                       std::uint32_t routed = kAllSources) const;
   // Stores the block's end values in the voice.
   void finish_voice(Voice& v, const VoicePlan& plan);
   // Crossfade progress per sample: a crossfade takes 10 ms.
@@ -149,6 +160,21 @@ class Engine {
 
  private:
   void render_block(float* out, std::size_t m, float dt, const Table& table);
+  // Mip level for a frame size and frequency, remembered per voice and table slot: the log2
+  // behind it is only taken again when the note's frequency changes.
+  std::size_t cached_mip_level(std::size_t slot, const Table& t, float f) const;
+
+  struct MipMemo {
+    std::size_t frame_size = 0;
+    float freq = -1.0f;
+    std::size_t level = 0;
+  };
+  mutable std::array<MipMemo, 2 * kVoiceCount> mip_memo_{};
+  // t = (i + 1) / m for the last block length m seen.
+  std::array<float, kBlockSize> ramp_{};
+  std::size_t ramp_length_ = 0;
+  // Smoothing coefficients for the last block length seen (almost always 32 samples).
+  float memo_dt_ = -1.0f, memo_position_a_ = 0.0f, memo_controller_c_ = 0.0f;
 };
 
 }  // namespace quillory::synth
