@@ -35,8 +35,11 @@ struct ParamChange {
 };
 
 struct ScoreEvent {
+  using What = std::variant<NoteOn, NoteOff, Midi, ParamChange>;
+  ScoreEvent(double seconds, What what) : seconds(seconds), what(std::move(what)) {}
+
   double seconds;
-  std::variant<NoteOn, NoteOff, Midi, ParamChange> what;
+  What what;
 };
 
 struct Score {

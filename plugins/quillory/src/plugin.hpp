@@ -27,6 +27,9 @@ struct MainThread {
 
 // The audio-thread half, alive between activate and deactivate.
 struct AudioProcessor {
+  AudioProcessor(core::Processor processor, core::ParamValues& params)
+      : processor(std::move(processor)), params(params) {}
+
   core::Processor processor;
   core::ParamValues& params;  // valid while the processor's core handle lives
 
