@@ -3,6 +3,7 @@
 
 #include <functional>
 
+#include "checked.hpp"
 #include "fixture.hpp"
 
 namespace quillory::test {
@@ -161,6 +162,49 @@ TEST(Ports, OneStereoOutputAndOneNoteInput) {
   EXPECT_STREQ(n.name, "notes");
   EXPECT_FALSE(notes->get(p, 1, true, &n));
   EXPECT_FALSE(notes->get(p, 0, false, &n));
+}
+
+}  // namespace
+}  // namespace quillory::test
+
+namespace quillory::test {
+namespace {
+
+// The states a host cannot reach from outside (inside init, inside destroy, after a failed
+// init) are checked by the same rule table; exercised here directly.
+TEST(InstanceState, RuleTableForStatesOnlyReachableFromInside) {
+  using plugin::Lifecycle;
+  using plugin::Need;
+  struct Case {
+    Lifecycle lifecycle;
+    Need need;
+    const char* message;  // null: allowed
+  };
+  const Case cases[] = {
+      {Lifecycle::Initializing, Need::Extension, nullptr},
+      {Lifecycle::Initializing, Need::Main,
+       "Host tried to call plugin function during initialization"},
+      {Lifecycle::Initializing, Need::Active,
+       "Host tried to call plugin function during initialization"},
+      {Lifecycle::Destroying, Need::Main, "Plugin is being destroyed"},
+      {Lifecycle::Destroying, Need::Destroy, "Plugin is being destroyed"},
+      {Lifecycle::InitFailed, Need::Main, "Plugin initialization has already failed"},
+      {Lifecycle::InitFailed, Need::Init, "Plugin initialization has already failed"},
+      {Lifecycle::InitFailed, Need::Destroy, nullptr},
+      {Lifecycle::Created, Need::Extension, "Plugin was not properly initialized before use"},
+      {Lifecycle::Initialized, Need::Extension, nullptr},
+  };
+  Host host;
+  plugin::QuilloryPlugin self{.clap = {}, .host = host.clap()};
+  for (const Case& c : cases) {
+    self.lifecycle = c.lifecycle;
+    const char* problem = plugin::state_problem(self, c.need);
+    if (c.message == nullptr) {
+      EXPECT_EQ(problem, nullptr);
+    } else {
+      EXPECT_STREQ(problem, c.message);
+    }
+  }
 }
 
 }  // namespace
