@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -36,7 +37,10 @@ struct ParamChange {
 
 struct ScoreEvent {
   using What = std::variant<NoteOn, NoteOff, Midi, ParamChange>;
-  ScoreEvent(double seconds, What what) : seconds(seconds), what(std::move(what)) {}
+  // Built straight from one alternative, so the variant is never moved into place.
+  template <class Alternative>
+  ScoreEvent(double seconds, Alternative&& what)
+      : seconds(seconds), what(std::forward<Alternative>(what)) {}
 
   double seconds;
   What what;
