@@ -72,8 +72,9 @@ class Tables {
   void retire(synth::TableHandle&& table);
 
  private:
-  // Retired-list capacity reserved up front so the audio thread's append does not allocate: the
-  // engine holds at most three tables at once, and each needs a hand-over to be replaced.
+  // Retired-list capacity, renewed at every hand-over, so the audio thread's append does not
+  // allocate: the engine holds at most three tables at once and gets new ones only through a
+  // hand-over, so far fewer than this are retired between two hand-overs.
   static constexpr std::size_t kRetiredReserve = 16;
 
   mutable std::mutex data_mutex_;

@@ -2,14 +2,13 @@
 // Spectral tools: the FFT, band-limiting, frame resampling and mip levels. Used where tables are
 // built, never on the audio thread. Everything is single precision.
 
-#include <complex>
 #include <cstddef>
 #include <span>
 #include <vector>
 
-namespace quillory::wavetable {
+#include "wavetable/fft.hpp"
 
-using Complex = std::complex<float>;
+namespace quillory::wavetable {
 
 // Forward transform X[k] = sum x[n] e^(-2 pi i k n / N), unscaled, of a real frame of any length.
 std::vector<Complex> fft(std::span<const float> frame);
