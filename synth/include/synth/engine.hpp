@@ -1,0 +1,154 @@
+#pragma once
+// The polyphonic synthesizer of one instance: eight voices reading the playback table, two ADSRs
+// and a filter per voice, three global LFOs, the modulation matrix, table crossfades and the live
+// values shown by the editor. Lives on the audio thread: after construction nothing here
+// allocates, locks, or releases a table it can park instead.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+#include "synth/envelope.hpp"
+#include "synth/filter.hpp"
+#include "synth/lfo.hpp"
+#include "synth/settings.hpp"
+#include "synth/table.hpp"
+
+namespace quillory::synth {
+
+inline constexpr std::size_t kVoiceCount = 8;
+inline constexpr std::size_t kBlockSize = 32;     // longest block of samples between block updates
+inline constexpr std::size_t kSmoothedCount = 5;  // wheel, pressure, CC A, CC B, CC C
+
+// The live modulation source values, in matrix source order (LFO 1..3, Env 1, Env 2, Velocity,
+// Mod Wheel, Pressure, Key, CC A..C).
+using ModValues = std::array<float, mod_source_count>;
+using Position = std::array<float, 3>;
+
+// One sounding note. Copied and reset by value; the default value is the idle voice.
+struct Voice {
+  std::uint64_t started = 0;  // note_counter at the last start: larger is more recent
+  EnvState env1{};            // shapes the level
+  EnvState env2{};
+  float freq = 0.0f;  // Hz, before pitch modulation
+  float velocity = 0.0f;
+  float phase = 0.0f;  // oscillator phase, 0..1
+  std::array<float, 2> filter_state{};
+  Position last_position{};  // modulated position at the end of the last block
+  float last_gain = 0.0f;
+  float last_increment = 0.0f;  // cycles per sample
+  std::uint8_t note = 0;
+  bool held = false;
+  bool fresh = true;  // started from idle and not yet rendered
+
+  bool active() const { return env1.stage != EnvStage::Idle; }
+};
+
+// What the modulation matrix makes of one voice in one block.
+struct VoiceMod {
+  float semitones = 0.0f;  // pitch offset, bend included
+  Position position{};     // modulated table position, each axis 0..1
+  float cutoff_factor = 1.0f;
+  float resonance = 0.0f;  // before the filter's clamp
+  float amp_factor = 1.0f;
+  float env_gain = 0.0f;
+};
+
+// Everything one voice's samples need in one block, worked out before the sample loop.
+struct VoicePlan {
+  float gain_start = 0.0f, gain_end = 0.0f;
+  float increment_start = 0.0f, increment_end = 0.0f;
+  Position position_start{}, position_end{};
+  Reader reader{};         // current table at this block's mip level
+  Reader fading_reader{};  // fading table, when a crossfade runs
+  FilterCoefficients filter{};
+};
+
+// Key source: distance of a note from middle C, -1..1.
+inline float key_value(std::uint8_t note) {
+  const float v = (static_cast<float>(note) - 60.0f) / 72.0f;
+  return v < -1.0f ? -1.0f : (v > 1.0f ? 1.0f : v);
+}
+
+// Frequency in Hz of a MIDI key in equal temperament, A4 (69) = 440 Hz.
+float note_frequency(std::uint8_t key);
+
+class Engine {
+ public:
+  explicit Engine(float sample_rate);
+
+  // Notes and controllers, between renders.
+  void note_on(std::uint8_t key, float velocity);
+  void note_off(std::uint8_t key);
+  void all_off();
+  void reset_voices();
+  bool is_active() const;
+  void set_position(float x, float y, float z);
+  void set_pitch_bend(float value);  // -1..1, a range of +-2 semitones
+  void set_mod_wheel(float value);
+  void set_pressure(float value);
+  void set_cc(std::uint8_t number, float value);
+  void set_host_tempo(std::optional<float> tempo, std::optional<double> song_position);
+  // Installs a table. Gives back the reference the engine no longer needs (the old table when
+  // the switch is immediate, or the table an unfinished crossfade was fading from), for the
+  // caller to release off the audio thread.
+  TableHandle set_table(TableHandle table);
+
+  // Overwrites out[0..n) with the next n samples and advances every state by n samples.
+  void render(float* out, std::size_t n);
+
+  // The live source values of the most recently started voice that still sounds.
+  ModValues mod_values() const;
+
+  // The pieces render is made of, public so that a plain per-sample rendering can be put together
+  // from them for comparison.
+  // Block steps before the voices: position smoothing, controllers, LFOs, live position. Gives dt.
+  float begin_block(std::size_t m);
+  void update_controllers_and_lfos(float dt);
+  // Both envelopes of a voice, envelope 2 first.
+  void step_envelopes(Voice& v, float dt) const;
+  VoiceMod modulate(const Voice& v) const;
+  // Envelopes, modulation, pitch, readers, gains and start values of one voice for one block.
+  VoicePlan plan_voice(Voice& v, const Table& table, const Table* fading, float dt) const;
+  // Stores the block's end values in the voice.
+  void finish_voice(Voice& v, const VoicePlan& plan);
+  // Crossfade progress per sample: a crossfade takes 10 ms.
+  float crossfade_step() const { return 1.0f / (kCrossfadeSeconds * sample_rate); }
+  // Advances a running crossfade by m samples and parks its old table when it ends.
+  void advance_crossfade(std::size_t m);
+
+  static constexpr float kCrossfadeSeconds = 0.01f;
+  static constexpr float kPositionSmoothingSeconds = 0.005f;
+  static constexpr float kControllerSmoothingSeconds = 0.008f;
+
+  // State, as a plain record: the Processor and the tests read it directly.
+  std::optional<double> song_position;  // beats
+  std::optional<float> host_tempo;      // beats per minute
+  Settings settings{};
+  std::array<Voice, kVoiceCount> voices{};
+  TableHandle table;
+  TableHandle fading_table;
+  TableHandle retired_table;  // a faded-out table waiting for the Processor to collect it
+  std::uint64_t note_counter = 0;
+  float sample_rate;
+  float crossfade = 0.0f;
+  Position position_target{};
+  Position position{};
+  bool position_ready = false;
+  std::array<float, 3> lfo_phase{0.0f, 0.33f, 0.66f};
+  std::array<float, 3> lfo_held{};
+  std::uint32_t random_state = kRandomSeed;
+  std::array<float, 3> lfo_out{};
+  float wheel = 0.0f;
+  float pressure = 0.0f;
+  std::array<float, 3> cc_values{};
+  std::array<float, kSmoothedCount> smoothed{};
+  float pitch_bend = 0.0f;  // semitones
+  Position live_position{};
+
+ private:
+  void render_block(float* out, std::size_t m, float dt, const Table& table);
+};
+
+}  // namespace quillory::synth
