@@ -16,23 +16,22 @@ namespace {
 
 // `x` with `decimals` decimals in plain notation. A float widened to double is exact, and so are
 // the scalings display applies to it (x1000, x100, 24*v*|v|) except the kHz division, so the
-// rounding is from the exact value. Room for the widest double in fixed notation.
+// rounding is from the exact value. A number that rounds to zero has no minus sign. Room for the
+// widest double in fixed notation.
 std::string fixed(double x, int decimals) {
-  std::array<char, 400> text;
-  const auto [end, ec] =
-      std::to_chars(text.data(), text.data() + text.size(), x, std::chars_format::fixed, decimals);
-  return ec == std::errc{} ? std::string(text.data(), end) : std::string("?");
+  std::array<char, 400> buffer;
+  const auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), x,
+                                       std::chars_format::fixed, decimals);
+  if (ec != std::errc{}) return "?";
+  std::string text(buffer.data(), end);
+  if (text.front() == '-' && text.find_first_not_of("-0.") == std::string::npos) text.erase(0, 1);
+  return text;
 }
 
-// As fixed, with an explicit sign; a number that rounds to zero is written "+0".
+// As fixed, with an explicit sign.
 std::string signed_fixed(double x, int decimals) {
   std::string text = fixed(x, decimals);
-  const bool zero = text.find_first_not_of("-0.") == std::string::npos;
-  if (text.front() == '-') {
-    if (zero) text.front() = '+';
-    return text;
-  }
-  return "+" + text;
+  return text.front() == '-' ? text : "+" + text;
 }
 
 // ---- Reading text.

@@ -105,7 +105,8 @@ TEST(DefaultTable, ExtremesLieWhereTheWaveTurns) {
 }
 
 TEST(DefaultTable, SquareHalvesHaveOppositeSigns) {
-  const auto square = frame(default_table(), 3);
+  const auto t = default_table();
+  const auto square = frame(t, 3);
   for (std::size_t n = 1; n < 1024; ++n) ASSERT_GT(square[n], 0.0f) << n;
   for (std::size_t n = 1025; n < kN; ++n) ASSERT_LT(square[n], 0.0f) << n;
 }

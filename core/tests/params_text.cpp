@@ -35,9 +35,10 @@ TEST(ParamText, DisplayCases) {
       {405, -1.0f, "-24.00 st"},  {405, 0.0f, "+0.00 st"},
       {400, 0.25f, "+25%"},  // LFO 1 → X (min -1: signed)
       {400, 0.0f, "+0%"},         {400, -0.5f, "-50%"},
-      {400, -0.001f, "+0%"},                              // rounds to zero: no minus sign on a zero
-      {102, 0.8f, "80%"},                                 // Env 1 Sustain (min 0: unsigned)
-      {1, 1.0f, "100%"},          {520, 16.0f, "CC 16"},  // CC A Number
+      {400, -0.001f, "+0%"},  // rounds to zero: no minus sign on a zero
+      {102, 0.8f, "80%"},     // Env 1 Sustain (min 0: unsigned)
+      {1, 1.0f, "100%"},          {1, -0.0f, "0%"},
+      {520, 16.0f, "CC 16"},  // CC A Number
       {520, 16.5f, "CC 17"},      {520, nan, "CC 0"},
       {303, 8.0f, "1/4T"},                                   // LFO 1 Sync
       {303, 0.0f, "Off"},         {200, 2.0f, "High-pass"},  // Filter Type

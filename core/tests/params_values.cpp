@@ -285,7 +285,7 @@ TEST(ParamValues, SettingsFromTheEditorAreClampedToTheRows) {
 }
 
 // A host thread keeps setting every row to its max while an editor thread edits every row to
-// values the host never writes, and a third thread drains the editor's changes. The editor edits
+// values the host never writes, and two more threads drain the editor's changes. The editor edits
 // a row again only once its previous edit was reported, so every edit must be reported exactly
 // once: never lost, never twice.
 TEST(ParamValuesConcurrency, EveryEditorEditIsReportedExactlyOnce) {
@@ -293,19 +293,28 @@ TEST(ParamValuesConcurrency, EveryEditorEditIsReportedExactlyOnce) {
   ParamValues values;
   std::array<std::atomic<int>, param_count> reported{};
   std::atomic<bool> editing{true};
+  // Start where the host leaves every row, so no editor value ever equals the current one (an edit
+  // equal to the current value is a no-op and rightly never reported).
+  for (std::size_t i = 0; i < param_count; ++i) values.set(i, param_table[i].max);
 
   std::thread host([&] {
     while (editing.load()) {
       for (std::size_t i = 0; i < param_count; ++i) values.set(i, param_table[i].max);
     }
   });
-  std::thread drain([&] {
+  // The change report runs both at the end of process and in the parameter flush.
+  auto drain = [&] {
     auto take = [&] {
-      values.take_editor_changes([&](std::size_t i) { reported[i].fetch_add(1); });
+      values.take_editor_changes([&](std::size_t i) {
+        reported[i].fetch_add(1);
+        std::this_thread::yield();  // a report takes a while: lets the editor run in between
+      });
     };
     while (editing.load()) take();
     take();
-  });
+  };
+  std::thread process(drain);
+  std::thread flush(drain);
   // Waits for `count` reports of row i; false if they never come (a lost edit).
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   auto reports_reach = [&](std::size_t i, int count) {
@@ -326,7 +335,8 @@ TEST(ParamValuesConcurrency, EveryEditorEditIsReportedExactlyOnce) {
   for (std::size_t i = 0; i < param_count && !lost; ++i) lost = !reports_reach(i, rounds);
   editing.store(false);
   host.join();
-  drain.join();
+  process.join();
+  flush.join();
   EXPECT_FALSE(lost) << "an editor edit was never reported";
   for (std::size_t i = 0; i < param_count; ++i) {
     EXPECT_EQ(reported[i].load(), rounds) << param_table[i].name;

@@ -45,6 +45,10 @@ TEST(Tables, StartsWithTheRecordAndNothingPending) {
   EXPECT_FALSE(tables.take_pending());
 }
 
+TEST(TablesDeathTest, AStartingRecordThatDoesNotBuildStopsTheProgram) {
+  EXPECT_DEATH(Tables(TableData{"broken", std::vector<float>(6), 4, 1, 1}), "does not build");
+}
+
 TEST(Tables, InstallHandsTheNewTableOverOnce) {
   Tables tables(record("start", 2));
   ASSERT_TRUE(tables.install(record("next", 6, 0.0f, 3)));

@@ -106,6 +106,8 @@ std::vector<float> bandlimit(std::span<const float> frame, std::size_t h) {
 std::vector<float> resample_frame(std::span<const float> frame, std::size_t m) {
   const std::size_t n = frame.size();
   if (n == 0 || m == n) return {frame.begin(), frame.end()};
+  // A target length of 0 has no DC bin to copy into: nothing to return.
+  if (m == 0) return {};
   thread_local std::vector<Complex> half, target;
   half_spectrum(frame, half);
   // Harmonics 1 .. ceil(min(n, m)/2) - 1 move over; the new Nyquist bin, if any, stays 0.

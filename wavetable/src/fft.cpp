@@ -5,26 +5,36 @@
 // n = p * m at stride s and reads x[r + s (q + m j)], j = 0 .. p-1, writing
 //   y[r + s (p q + k)] = w^(k q) * sum_j x[r + s (q + m j)] W_p^(j k),   w = e^(-2 pi i / n),
 // then the next stage continues with n = m and stride s p. The output is in natural order.
-// The inner loop over r shares one twiddle, so it runs four lanes at a time in a vector of four
-// floats (a compiler extension, no platform header); the first stage (s = 1) runs four q at a time.
+// The inner loop over r shares one twiddle, so it runs a vector of lanes at a time (four floats,
+// or eight where the processor has AVX2); the first stage (s = 1) runs lanes of consecutive q
+// instead. Vectors are the compiler's vector extension, so no platform header is needed.
 #include "wavetable/fft.hpp"
 
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <numbers>
+#include <type_traits>
 #include <utility>
 
 namespace quillory::wavetable {
 namespace {
 
+// Lanes of four floats (any target) and of eight (x86 with AVX2, chosen at run time). These are
+// compiler vector extensions; values are passed by reference so that no function signature
+// carries a vector type.
 using V4 = float __attribute__((vector_size(16)));
+using V8 = float __attribute__((vector_size(32)));
 
-inline V4 load4(const float* p) {
-  V4 v;
+template <class V>
+constexpr std::size_t kLanes = sizeof(V) / sizeof(float);
+
+template <class V>
+[[gnu::always_inline]] inline void load(V& v, const float* p) {
   __builtin_memcpy(&v, p, sizeof v);
-  return v;
 }
-inline void store4(float* p, V4 v) {
+template <class V>
+[[gnu::always_inline]] inline void store(float* p, const V& v) {
   __builtin_memcpy(p, &v, sizeof v);
 }
 
@@ -32,9 +42,9 @@ inline void store4(float* p, V4 v) {
 constexpr std::size_t kMaxDirectPrime = 31;
 constexpr std::size_t kMaxRadix = kMaxDirectPrime + 1;
 
-// Butterflies: in place on p values in split form, forward sign. T is float or V4.
+// Butterflies: in place on p values in split form, forward sign. T is float or a lane vector.
 struct Radix2 {
-  static constexpr std::size_t p = 2;
+  static constexpr std::size_t p = 2, max_p = p;
   template <class T>
   [[gnu::always_inline]] void operator()(T* re, T* im) const {
     const T r = re[0] - re[1], i = im[0] - im[1];
@@ -46,7 +56,7 @@ struct Radix2 {
 };
 
 struct Radix3 {
-  static constexpr std::size_t p = 3;
+  static constexpr std::size_t p = 3, max_p = p;
   template <class T>
   [[gnu::always_inline]] void operator()(T* re, T* im) const {
     constexpr float kSin = 0.866025403784438647f;  // sin(2 pi / 3)
@@ -63,7 +73,7 @@ struct Radix3 {
 };
 
 struct Radix4 {
-  static constexpr std::size_t p = 4;
+  static constexpr std::size_t p = 4, max_p = p;
   template <class T>
   [[gnu::always_inline]] void operator()(T* re, T* im) const {
     const T t0r = re[0] + re[2], t0i = im[0] + im[2];
@@ -82,7 +92,7 @@ struct Radix4 {
 };
 
 struct Radix5 {
-  static constexpr std::size_t p = 5;
+  static constexpr std::size_t p = 5, max_p = p;
   template <class T>
   [[gnu::always_inline]] void operator()(T* re, T* im) const {
     constexpr float c1 = 0.309016994374947424f;   // cos(2 pi / 5)
@@ -110,13 +120,44 @@ struct Radix5 {
   }
 };
 
+// Radix 8 as a radix-2 step (with the twiddles W_8^j) followed by two radix-4 butterflies.
+struct Radix8 {
+  static constexpr std::size_t p = 8, max_p = p;
+  template <class T>
+  [[gnu::always_inline]] void operator()(T* re, T* im) const {
+    constexpr float h = 0.707106781186547524f;  // 1 / sqrt(2)
+    T ur[4], ui[4], vr[4], vi[4];
+#pragma GCC unroll 4
+    for (int j = 0; j < 4; ++j) {
+      ur[j] = re[j] + re[j + 4];
+      ui[j] = im[j] + im[j + 4];
+      vr[j] = re[j] - re[j + 4];
+      vi[j] = im[j] - im[j + 4];
+    }
+    const T r1 = (vr[1] + vi[1]) * h, i1 = (vi[1] - vr[1]) * h;   // (1 - i) / sqrt 2
+    const T r2 = vi[2], i2 = -vr[2];                              // -i
+    const T r3 = (vi[3] - vr[3]) * h, i3 = -(vr[3] + vi[3]) * h;  // (-1 - i) / sqrt 2
+    vr[1] = r1, vi[1] = i1, vr[2] = r2, vi[2] = i2, vr[3] = r3, vi[3] = i3;
+    Radix4{}(ur, ui);
+    Radix4{}(vr, vi);
+#pragma GCC unroll 4
+    for (int k = 0; k < 4; ++k) {
+      re[2 * k] = ur[k];
+      im[2 * k] = ui[k];
+      re[2 * k + 1] = vr[k];
+      im[2 * k + 1] = vi[k];
+    }
+  }
+};
+
 // Any odd prime p up to kMaxDirectPrime, as a direct DFT with the table W_p^t = cos - i sin.
 struct RadixAny {
+  static constexpr std::size_t max_p = kMaxRadix;
   std::size_t p;
   const float* cos;  // cos(2 pi t / p), t = 0 .. p-1
   const float* sin;  // sin(2 pi t / p)
   template <class T>
-  void operator()(T* re, T* im) const {
+  [[gnu::always_inline]] void operator()(T* re, T* im) const {
     T yr[kMaxRadix], yi[kMaxRadix];
     for (std::size_t k = 0; k < p; ++k) {
       T ar = re[0], ai = im[0];
@@ -137,8 +178,8 @@ struct RadixAny {
   }
 };
 
-template <class T>
-[[gnu::always_inline]] inline void twiddle(T& re, T& im, auto wr, auto wi) {
+template <class T, class W>
+[[gnu::always_inline]] inline void twiddle(T& re, T& im, const W& wr, const W& wi) {
   const T r = re * wr - im * wi;
   im = re * wi + im * wr;
   re = r;
@@ -150,29 +191,116 @@ struct StageArgs {
   const float* tw_im;
 };
 
-// One stage from (xr, xi) to (yr, yi).
-template <class K>
-void run_stage(const K& kernel, const StageArgs& a, const float* __restrict xr,
-               const float* __restrict xi, float* __restrict yr, float* __restrict yi) {
+// Butterflies of lanes V over consecutive r, for one q whose twiddles are wr, wi.
+template <class V, class K>
+[[gnu::always_inline]] inline void butterflies(const K& kernel, std::size_t s, std::size_t m,
+                                               std::size_t& r, const float* wr, const float* wi,
+                                               const float* __restrict xr,
+                                               const float* __restrict xi, float* __restrict yr,
+                                               float* __restrict yi) {
+  constexpr std::size_t p = K::max_p;
+  const std::size_t radix = kernel.p;
+  for (; r + kLanes<V> <= s; r += kLanes<V>) {
+    V re[p], im[p];
+#pragma GCC unroll 8
+    for (std::size_t j = 0; j < radix; ++j) {
+      load(re[j], xr + r + s * m * j);
+      load(im[j], xi + r + s * m * j);
+    }
+    kernel(re, im);
+#pragma GCC unroll 8
+    for (std::size_t k = 1; k < radix; ++k) twiddle(re[k], im[k], wr[k], wi[k]);
+#pragma GCC unroll 8
+    for (std::size_t k = 0; k < radix; ++k) {
+      store(yr + r + s * k, re[k]);
+      store(yi + r + s * k, im[k]);
+    }
+  }
+}
+
+// Transposes a square of w rows of w lanes (w = 4 or 8): zipping row i with row i + w/2 into
+// rows 2i and 2i + 1 rotates the bits of each element's (row, column) index by one, so log2(w)
+// rounds of it swap rows and columns.
+template <class V>
+[[gnu::always_inline]] inline void transpose(V* rows) {
+  constexpr std::size_t w = kLanes<V>, half = w / 2;
+  constexpr int rounds = w == 4 ? 2 : 3;
+#pragma GCC unroll 3
+  for (int round = 0; round < rounds; ++round) {
+    V out[w];
+#pragma GCC unroll 4
+    for (std::size_t i = 0; i < half; ++i) {
+      const V& a = rows[i];
+      const V& b = rows[i + half];
+      if constexpr (w == 4) {
+        out[2 * i] = __builtin_shufflevector(a, b, 0, 4, 1, 5);
+        out[2 * i + 1] = __builtin_shufflevector(a, b, 2, 6, 3, 7);
+      } else {
+        out[2 * i] = __builtin_shufflevector(a, b, 0, 8, 1, 9, 2, 10, 3, 11);
+        out[2 * i + 1] = __builtin_shufflevector(a, b, 4, 12, 5, 13, 6, 14, 7, 15);
+      }
+    }
+#pragma GCC unroll 8
+    for (std::size_t i = 0; i < w; ++i) rows[i] = out[i];
+  }
+}
+
+// The first stage (s = 1) for lanes V of consecutive q: contiguous loads and twiddles, scattered
+// stores. Advances q.
+template <class V, class K>
+[[gnu::always_inline]] inline void first_butterflies(const K& kernel, const StageArgs& a,
+                                                     std::size_t& q, const float* __restrict xr,
+                                                     const float* __restrict xi,
+                                                     float* __restrict yr, float* __restrict yi) {
+  constexpr std::size_t p = K::max_p;
+  const std::size_t radix = kernel.p, m = a.m;
+  for (; q + kLanes<V> <= m; q += kLanes<V>) {
+    V re[p], im[p];
+#pragma GCC unroll 8
+    for (std::size_t j = 0; j < radix; ++j) {
+      load(re[j], xr + q + m * j);
+      load(im[j], xi + q + m * j);
+    }
+    kernel(re, im);
+#pragma GCC unroll 8
+    for (std::size_t k = 1; k < radix; ++k) {
+      V wr, wi;
+      load(wr, a.tw_re + (k - 1) * m + q);
+      load(wi, a.tw_im + (k - 1) * m + q);
+      twiddle(re[k], im[k], wr, wi);
+    }
+    if constexpr (p == kLanes<V>) {
+      // Output k of lane l goes to y[p (q + l) + k]: a square transpose, then whole rows.
+      transpose(re);
+      transpose(im);
+#pragma GCC unroll 8
+      for (std::size_t l = 0; l < p; ++l) {
+        store(yr + p * (q + l), re[l]);
+        store(yi + p * (q + l), im[l]);
+      }
+    } else {
+#pragma GCC unroll 8
+      for (std::size_t k = 0; k < radix; ++k)
+#pragma GCC unroll 8
+        for (std::size_t l = 0; l < kLanes<V>; ++l) {
+          yr[radix * (q + l) + k] = re[k][l];
+          yi[radix * (q + l) + k] = im[k][l];
+        }
+    }
+  }
+}
+
+// One stage from (xr, xi) to (yr, yi), in lanes of V where the stride allows, then of four, then
+// single values.
+template <class V, class K>
+[[gnu::always_inline]] inline void run_stage(const K& kernel, const StageArgs& a,
+                                             const float* __restrict xr, const float* __restrict xi,
+                                             float* __restrict yr, float* __restrict yi) {
   const std::size_t p = kernel.p, m = a.m, s = a.s;
   std::size_t q0 = 0;
   if (s == 1) {
-    // Four q at a time: contiguous loads and twiddles, scattered stores.
-    for (; q0 + 4 <= m; q0 += 4) {
-      V4 re[kMaxRadix], im[kMaxRadix];
-      for (std::size_t j = 0; j < p; ++j) {
-        re[j] = load4(xr + q0 + m * j);
-        im[j] = load4(xi + q0 + m * j);
-      }
-      kernel(re, im);
-      for (std::size_t k = 1; k < p; ++k)
-        twiddle(re[k], im[k], load4(a.tw_re + (k - 1) * m + q0), load4(a.tw_im + (k - 1) * m + q0));
-      for (std::size_t k = 0; k < p; ++k)
-        for (std::size_t l = 0; l < 4; ++l) {
-          yr[p * (q0 + l) + k] = re[k][l];
-          yi[p * (q0 + l) + k] = im[k][l];
-        }
-    }
+    first_butterflies<V>(kernel, a, q0, xr, xi, yr, yi);
+    first_butterflies<V4>(kernel, a, q0, xr, xi, yr, yi);
   }
   for (std::size_t q = q0; q < m; ++q) {
     float wr[kMaxRadix], wi[kMaxRadix];
@@ -180,42 +308,171 @@ void run_stage(const K& kernel, const StageArgs& a, const float* __restrict xr,
       wr[k] = a.tw_re[(k - 1) * m + q];
       wi[k] = a.tw_im[(k - 1) * m + q];
     }
-    const std::size_t in = s * q, out = s * p * q;
+    const float* xrq = xr + s * q;
+    const float* xiq = xi + s * q;
+    float* yrq = yr + s * p * q;
+    float* yiq = yi + s * p * q;
     std::size_t r = 0;
-    for (; r + 4 <= s; r += 4) {
-      V4 re[kMaxRadix], im[kMaxRadix];
-      for (std::size_t j = 0; j < p; ++j) {
-        re[j] = load4(xr + r + in + s * m * j);
-        im[j] = load4(xi + r + in + s * m * j);
-      }
-      kernel(re, im);
-      for (std::size_t k = 1; k < p; ++k) twiddle(re[k], im[k], wr[k], wi[k]);
-      for (std::size_t k = 0; k < p; ++k) {
-        store4(yr + r + out + s * k, re[k]);
-        store4(yi + r + out + s * k, im[k]);
-      }
-    }
-    for (; r < s; ++r) {
-      float re[kMaxRadix], im[kMaxRadix];
-      for (std::size_t j = 0; j < p; ++j) {
-        re[j] = xr[r + in + s * m * j];
-        im[j] = xi[r + in + s * m * j];
-      }
-      kernel(re, im);
-      for (std::size_t k = 1; k < p; ++k) twiddle(re[k], im[k], wr[k], wi[k]);
-      for (std::size_t k = 0; k < p; ++k) {
-        yr[r + out + s * k] = re[k];
-        yi[r + out + s * k] = im[k];
-      }
-    }
+    butterflies<V>(kernel, s, m, r, wr, wi, xrq, xiq, yrq, yiq);
+    butterflies<V4>(kernel, s, m, r, wr, wi, xrq, xiq, yrq, yiq);
+    butterflies<float>(kernel, s, m, r, wr, wi, xrq, xiq, yrq, yiq);
   }
 }
 
-// The factors of n in stage order (fours first, then a two, then odd primes), or an empty list
-// when a prime factor is too large for a direct stage.
+// Interleaved complex values to split real and imaginary arrays and back, a lane vector at a time.
+template <class V>
+[[gnu::always_inline]] inline void split_lanes(const float* __restrict c, float* __restrict re,
+                                               float* __restrict im, std::size_t n,
+                                               std::size_t& i) {
+  constexpr std::size_t w = kLanes<V>;
+  for (; i + w <= n; i += w) {
+    V a, b, r, m;
+    load(a, c + 2 * i);
+    load(b, c + 2 * i + w);
+    if constexpr (w == 4) {
+      r = __builtin_shufflevector(a, b, 0, 2, 4, 6);
+      m = __builtin_shufflevector(a, b, 1, 3, 5, 7);
+    } else {
+      r = __builtin_shufflevector(a, b, 0, 2, 4, 6, 8, 10, 12, 14);
+      m = __builtin_shufflevector(a, b, 1, 3, 5, 7, 9, 11, 13, 15);
+    }
+    store(re + i, r);
+    store(im + i, m);
+  }
+}
+
+template <class V>
+[[gnu::always_inline]] inline void join_lanes(const float* __restrict re,
+                                              const float* __restrict im, float* __restrict c,
+                                              std::size_t n, std::size_t& i) {
+  constexpr std::size_t w = kLanes<V>;
+  for (; i + w <= n; i += w) {
+    V r, m, a, b;
+    load(r, re + i);
+    load(m, im + i);
+    if constexpr (w == 4) {
+      a = __builtin_shufflevector(r, m, 0, 4, 1, 5);
+      b = __builtin_shufflevector(r, m, 2, 6, 3, 7);
+    } else {
+      a = __builtin_shufflevector(r, m, 0, 8, 1, 9, 2, 10, 3, 11);
+      b = __builtin_shufflevector(r, m, 4, 12, 5, 13, 6, 14, 7, 15);
+    }
+    store(c + 2 * i, a);
+    store(c + 2 * i + w, b);
+  }
+}
+
+template <class V>
+[[gnu::always_inline]] inline void split_all(const float* c, float* re, float* im, std::size_t n) {
+  std::size_t i = 0;
+  split_lanes<V>(c, re, im, n, i);
+  split_lanes<V4>(c, re, im, n, i);
+  for (; i < n; ++i) {
+    re[i] = c[2 * i];
+    im[i] = c[2 * i + 1];
+  }
+}
+
+template <class V>
+[[gnu::always_inline]] inline void join_all(const float* re, const float* im, float* c,
+                                            std::size_t n) {
+  std::size_t i = 0;
+  join_lanes<V>(re, im, c, n, i);
+  join_lanes<V4>(re, im, c, n, i);
+  for (; i < n; ++i) {
+    c[2 * i] = re[i];
+    c[2 * i + 1] = im[i];
+  }
+}
+
+template <class K>
+void run_stage_narrow(const K& kernel, const StageArgs& a, const float* xr, const float* xi,
+                      float* yr, float* yi) {
+  run_stage<V4>(kernel, a, xr, xi, yr, yi);
+}
+
+// Eight-lane versions, compiled for AVX2 and used only when the processor has it. Elsewhere
+// (other processors, WebAssembly) the "wide" versions are the four-lane ones.
+#if defined(__x86_64__) || defined(__i386__)
+template <class K>
+__attribute__((target("avx2"))) void run_stage_wide(const K& kernel, const StageArgs& a,
+                                                    const float* xr, const float* xi, float* yr,
+                                                    float* yi) {
+  run_stage<V8>(kernel, a, xr, xi, yr, yi);
+}
+
+bool wide_lanes_available() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
+}
+
+__attribute__((target("avx2"))) void split_wide(const float* c, float* re, float* im,
+                                                std::size_t n) {
+  split_all<V8>(c, re, im, n);
+}
+__attribute__((target("avx2"))) void join_wide(const float* re, const float* im, float* c,
+                                               std::size_t n) {
+  join_all<V8>(re, im, c, n);
+}
+#else
+template <class K>
+void run_stage_wide(const K& kernel, const StageArgs& a, const float* xr, const float* xi,
+                    float* yr, float* yi) {
+  run_stage<V4>(kernel, a, xr, xi, yr, yi);
+}
+
+bool wide_lanes_available() {
+  return false;
+}
+
+void split_wide(const float* c, float* re, float* im, std::size_t n) {
+  split_all<V4>(c, re, im, n);
+}
+void join_wide(const float* re, const float* im, float* c, std::size_t n) {
+  join_all<V4>(re, im, c, n);
+}
+#endif
+
+// Complex values as their interleaved floats, the layout std::complex guarantees.
+float* floats(std::span<Complex> data) {
+  return reinterpret_cast<float*>(data.data());
+}
+
+void split(bool wide, std::span<Complex> data, float* re, float* im) {
+  if (wide) {
+    split_wide(floats(data), re, im, data.size());
+  } else {
+    split_all<V4>(floats(data), re, im, data.size());
+  }
+}
+
+void join(bool wide, const float* re, const float* im, std::span<Complex> data) {
+  if (wide) {
+    join_wide(re, im, floats(data), data.size());
+  } else {
+    join_all<V4>(re, im, floats(data), data.size());
+  }
+}
+
+template <class K>
+void run_stage_on(bool wide, const K& kernel, const StageArgs& a, const float* xr, const float* xi,
+                  float* yr, float* yi) {
+  if (wide) {
+    run_stage_wide(kernel, a, xr, xi, yr, yi);
+  } else {
+    run_stage_narrow(kernel, a, xr, xi, yr, yi);
+  }
+}
+
+// The factors of n in stage order (eights first, then a four or a two, then odd primes), or an
+// empty list when a prime factor is too large for a direct stage.
 std::vector<std::size_t> radices(std::size_t n) {
   std::vector<std::size_t> out;
-  while (n % 4 == 0) {
+  while (n % 8 == 0) {
+    out.push_back(8);
+    n /= 8;
+  }
+  if (n % 4 == 0) {
     out.push_back(4);
     n /= 4;
   }
@@ -248,7 +505,15 @@ std::size_t smooth_length(std::size_t n) {
 
 }  // namespace
 
-enum class Kind { Two, Three, Four, Five, Any };
+enum class Kind { Two, Three, Four, Five, Eight, Any };
+
+// The butterfly for each radix with its own code; other primes use the direct one.
+constexpr Kind kKindOfRadix[] = {Kind::Any,  Kind::Any, Kind::Two, Kind::Three, Kind::Four,
+                                 Kind::Five, Kind::Any, Kind::Any, Kind::Eight};
+
+Kind kind_of(std::size_t p) {
+  return p < std::size(kKindOfRadix) ? kKindOfRadix[p] : Kind::Any;
+}
 
 struct FftPlan::Stage {
   Kind kind;
@@ -328,7 +593,8 @@ struct FftPlan::Bluestein {
   }
 };
 
-FftPlan::FftPlan(std::size_t n) : n_(n) {
+FftPlan::FftPlan(std::size_t n, Lanes lanes)
+    : n_(n), wide_(lanes == Lanes::Widest && wide_lanes_available()) {
   for (int b = 0; b < 2; ++b) {
     re_[b].resize(n);
     im_[b].resize(n);
@@ -342,12 +608,7 @@ FftPlan::FftPlan(std::size_t n) : n_(n) {
   std::size_t len = n, s = 1;
   for (const std::size_t p : factors) {
     const std::size_t m = len / p;
-    Stage st{Kind::Any, p, m, s, twiddles_.size(), 0};
-    st.kind = p == 2   ? Kind::Two
-              : p == 3 ? Kind::Three
-              : p == 4 ? Kind::Four
-              : p == 5 ? Kind::Five
-                       : Kind::Any;
+    Stage st{kind_of(p), p, m, s, twiddles_.size(), 0};
     const std::size_t count = (p - 1) * m;
     twiddles_.resize(twiddles_.size() + 2 * count);
     for (std::size_t k = 1; k < p; ++k)
@@ -392,20 +653,23 @@ int FftPlan::run() {
     float* yi = im_[1 - from].data();
     switch (st.kind) {
       case Kind::Two:
-        run_stage(Radix2{}, a, xr, xi, yr, yi);
+        run_stage_on(wide_, Radix2{}, a, xr, xi, yr, yi);
         break;
       case Kind::Three:
-        run_stage(Radix3{}, a, xr, xi, yr, yi);
+        run_stage_on(wide_, Radix3{}, a, xr, xi, yr, yi);
         break;
       case Kind::Four:
-        run_stage(Radix4{}, a, xr, xi, yr, yi);
+        run_stage_on(wide_, Radix4{}, a, xr, xi, yr, yi);
         break;
       case Kind::Five:
-        run_stage(Radix5{}, a, xr, xi, yr, yi);
+        run_stage_on(wide_, Radix5{}, a, xr, xi, yr, yi);
+        break;
+      case Kind::Eight:
+        run_stage_on(wide_, Radix8{}, a, xr, xi, yr, yi);
         break;
       case Kind::Any: {
         const float* table = twiddles_.data() + st.table;
-        run_stage(RadixAny{st.p, table, table + st.p}, a, xr, xi, yr, yi);
+        run_stage_on(wide_, RadixAny{st.p, table, table + st.p}, a, xr, xi, yr, yi);
         break;
       }
     }
@@ -415,26 +679,16 @@ int FftPlan::run() {
 }
 
 void FftPlan::forward(std::span<Complex> data) {
-  float* re = re_[0].data();
-  float* im = im_[0].data();
-  for (std::size_t i = 0; i < n_; ++i) {
-    re[i] = data[i].real();
-    im[i] = data[i].imag();
-  }
+  split(wide_, data.first(n_), re_[0].data(), im_[0].data());
   const int b = run();
-  for (std::size_t i = 0; i < n_; ++i) data[i] = {re_[b][i], im_[b][i]};
+  join(wide_, re_[b].data(), im_[b].data(), data.first(n_));
 }
 
 // The inverse is the forward transform with real and imaginary parts swapped on the way in and out.
 void FftPlan::inverse(std::span<Complex> data) {
-  float* re = re_[0].data();
-  float* im = im_[0].data();
-  for (std::size_t i = 0; i < n_; ++i) {
-    re[i] = data[i].imag();
-    im[i] = data[i].real();
-  }
+  split(wide_, data.first(n_), im_[0].data(), re_[0].data());
   const int b = run();
-  for (std::size_t i = 0; i < n_; ++i) data[i] = {im_[b][i], re_[b][i]};
+  join(wide_, im_[b].data(), re_[b].data(), data.first(n_));
 }
 
 RealFftPlan::RealFftPlan(std::size_t n) : n_(n), half_(n / 2) {
@@ -446,59 +700,111 @@ RealFftPlan::RealFftPlan(std::size_t n) : n_(n), half_(n / 2) {
     twiddle_re_[k] = float(std::cos(a));
     twiddle_im_[k] = float(std::sin(a));
   }
+  spectrum_re_.resize(h + 1);
+  spectrum_im_.resize(h + 1);
 }
 
-// Even samples go to the real parts, odd samples to the imaginary parts; with Z = the half-length
-// transform, E[k] = (Z[k] + conj Z[h-k]) / 2, O[k] = (Z[k] - conj Z[h-k]) / 2i and
-// X[k] = E[k] + w^k O[k].
+namespace {
+
+template <class T>
+[[gnu::always_inline]] inline void load_reversed(T& v, const float* p) {
+  load(v, p);  // p is the lowest of the lanes' addresses
+  if constexpr (!std::is_same_v<T, float>) v = __builtin_shufflevector(v, v, 3, 2, 1, 0);
+}
+
+// Bins k .. k + lanes - 1 of a real frame's transform from the half-length transform Z of its
+// samples taken in pairs: with a = Z[k] and b = conj Z[h-k], E = (a + b) / 2, O = (a - b) / 2i
+// and X[k] = E + w^k O.
+template <class T>
+[[gnu::always_inline]] inline void unpack_bins(std::size_t k, std::size_t h,
+                                               const float* __restrict zr,
+                                               const float* __restrict zi,
+                                               const float* __restrict twr,
+                                               const float* __restrict twi, float* __restrict xr,
+                                               float* __restrict xi) {
+  constexpr std::size_t last = sizeof(T) / sizeof(float) - 1;
+  T ar, ai, br, bi, wr, wi;
+  load(ar, zr + k);
+  load(ai, zi + k);
+  load_reversed(br, zr + h - k - last);
+  load_reversed(bi, zi + h - k - last);
+  bi = -bi;
+  load(wr, twr + k);
+  load(wi, twi + k);
+  const T er = (ar + br) * 0.5f, ei = (ai + bi) * 0.5f;
+  const T orr = (ai - bi) * 0.5f, oi = (br - ar) * 0.5f;
+  const T r = er + orr * wr - oi * wi;
+  const T i = ei + orr * wi + oi * wr;
+  store(xr + k, r);
+  store(xi + k, i);
+}
+
+// The reverse: Z[k] = (X[k] + conj X[h-k]) + i w^-k (X[k] - conj X[h-k]), times the scale, is the
+// half-length spectrum whose inverse holds the even samples in its real parts and the odd ones in
+// its imaginary parts.
+template <class T>
+[[gnu::always_inline]] inline void pack_bins(std::size_t k, std::size_t h,
+                                             const float* __restrict xr, const float* __restrict xi,
+                                             const float* __restrict twr,
+                                             const float* __restrict twi, float scale,
+                                             float* __restrict zr, float* __restrict zi) {
+  constexpr std::size_t last = sizeof(T) / sizeof(float) - 1;
+  T ar, ai, br, bi, wr, wi;
+  load(ar, xr + k);
+  load(ai, xi + k);
+  load_reversed(br, xr + h - k - last);
+  load_reversed(bi, xi + h - k - last);
+  bi = -bi;
+  load(wr, twr + k);
+  load(wi, twi + k);
+  wi = -wi;  // w^-k
+  const T dr = ar - br, di = ai - bi;
+  const T pr = dr * wr - di * wi, pi = dr * wi + di * wr;
+  const T r = (ar + br - pi) * scale;  // + i p
+  const T i = (ai + bi + pr) * scale;
+  store(zr + k, r);
+  store(zi + k, i);
+}
+
+}  // namespace
+
 void RealFftPlan::forward(std::span<const float> in, std::span<Complex> bins) {
   const std::size_t h = n_ / 2;
-  float* zr = half_.re_[0].data();
-  float* zi = half_.im_[0].data();
-  for (std::size_t i = 0; i < h; ++i) {
-    zr[i] = in[2 * i];
-    zi[i] = in[2 * i + 1];
-  }
+  split_all<V4>(in.data(), half_.re_[0].data(), half_.im_[0].data(), h);
   const int b = half_.run();
-  zr = half_.re_[b].data();
-  zi = half_.im_[b].data();
-  bins[0] = {zr[0] + zi[0], 0.0f};
-  bins[h] = {zr[0] - zi[0], 0.0f};
-  for (std::size_t k = 1; k < h; ++k) {
-    const float ar = zr[k], ai = zi[k], br = zr[h - k], bi = -zi[h - k];  // b = conj Z[h-k]
-    const float er = 0.5f * (ar + br), ei = 0.5f * (ai + bi);
-    const float orr = 0.5f * (ai - bi), oi = -0.5f * (ar - br);  // (a - b) / 2i
-    const float wr = twiddle_re_[k], wi = twiddle_im_[k];
-    bins[k] = {er + orr * wr - oi * wi, ei + orr * wi + oi * wr};
-  }
+  const float* zr = half_.re_[b].data();
+  const float* zi = half_.im_[b].data();
+  float* xr = spectrum_re_.data();
+  float* xi = spectrum_im_.data();
+  xr[0] = zr[0] + zi[0];
+  xi[0] = 0;
+  xr[h] = zr[0] - zi[0];
+  xi[h] = 0;
+  std::size_t k = 1;
+  for (; k + 4 <= h; k += 4)
+    unpack_bins<V4>(k, h, zr, zi, twiddle_re_.data(), twiddle_im_.data(), xr, xi);
+  for (; k < h; ++k)
+    unpack_bins<float>(k, h, zr, zi, twiddle_re_.data(), twiddle_im_.data(), xr, xi);
+  join_all<V4>(xr, xi, floats(bins), h + 1);
 }
 
-// Z[k] = (X[k] + conj X[h-k]) + i w^-k (X[k] - conj X[h-k]) is the half-length spectrum whose
-// inverse holds the even output samples in its real parts and the odd ones in its imaginary parts.
 void RealFftPlan::inverse(std::span<const Complex> bins, std::span<float> out, float scale) {
   const std::size_t h = n_ / 2;
+  float* xr = spectrum_re_.data();
+  float* xi = spectrum_im_.data();
+  split_all<V4>(reinterpret_cast<const float*>(bins.data()), xr, xi, h + 1);
   // Inverse through the forward plan: the spectrum goes in with real and imaginary swapped.
   float* zi = half_.re_[0].data();
   float* zr = half_.im_[0].data();
-  const float x0 = bins[0].real(), xh = bins[h].real();
-  zr[0] = x0 + xh;
-  zi[0] = x0 - xh;
-  for (std::size_t k = 1; k < h; ++k) {
-    const float ar = bins[k].real(), ai = bins[k].imag();
-    const float br = bins[h - k].real(), bi = -bins[h - k].imag();
-    const float dr = ar - br, di = ai - bi;
-    const float wr = twiddle_re_[k], wi = -twiddle_im_[k];  // w^-k
-    const float pr = dr * wr - di * wi, pi = dr * wi + di * wr;
-    zr[k] = ar + br - pi;  // + i p
-    zi[k] = ai + bi + pr;
-  }
+  zr[0] = (xr[0] + xr[h]) * scale;
+  zi[0] = (xr[0] - xr[h]) * scale;
+  std::size_t k = 1;
+  for (; k + 4 <= h; k += 4)
+    pack_bins<V4>(k, h, xr, xi, twiddle_re_.data(), twiddle_im_.data(), scale, zr, zi);
+  for (; k < h; ++k)
+    pack_bins<float>(k, h, xr, xi, twiddle_re_.data(), twiddle_im_.data(), scale, zr, zi);
   const int b = half_.run();
-  const float* yr = half_.im_[b].data();
-  const float* yi = half_.re_[b].data();
-  for (std::size_t i = 0; i < h; ++i) {
-    out[2 * i] = yr[i] * scale;
-    out[2 * i + 1] = yi[i] * scale;
-  }
+  join_all<V4>(half_.im_[b].data(), half_.re_[b].data(), out.data(), h);
 }
 
 namespace {

@@ -3,7 +3,8 @@
 namespace quillory::wavetable {
 
 std::string Error::display() const {
-  static constexpr const char* kPrefix[] = {"invalid format: ", "unsupported: ", "invalid argument: "};
+  static constexpr const char* kPrefix[] = {
+      "invalid format: ", "unsupported: ", "invalid argument: "};
   return kPrefix[static_cast<int>(kind)] + message;
 }
 

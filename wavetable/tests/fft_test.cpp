@@ -7,6 +7,7 @@
 #include <complex>
 #include <numbers>
 #include <random>
+#include <tuple>
 #include <vector>
 
 #include "wavetable/dsp.hpp"
@@ -44,13 +45,14 @@ double relative_error(const std::vector<Complex>& got, const std::vector<Exact>&
   return std::sqrt(err / (norm > 0 ? norm : 1.0));
 }
 
-class FftLength : public testing::TestWithParam<std::size_t> {};
+// Both lane widths: the widest this processor has and the portable four.
+class FftLength : public testing::TestWithParam<std::tuple<std::size_t, Lanes>> {};
 
 TEST_P(FftLength, ForwardAndInverseMatchDirectDft) {
-  const std::size_t n = GetParam();
+  const auto [n, lanes] = GetParam();
   const std::vector<Complex> x = random_complex(n, unsigned(n));
   const std::vector<Exact> exact(x.begin(), x.end());
-  FftPlan plan(n);
+  FftPlan plan(n, lanes);
   ASSERT_EQ(plan.size(), n);
 
   std::vector<Complex> fwd = x;
@@ -62,7 +64,10 @@ TEST_P(FftLength, ForwardAndInverseMatchDirectDft) {
   EXPECT_LE(relative_error(inv, dft(exact, +1.0)), 1e-5) << "inverse, n = " << n;
 }
 
-INSTANTIATE_TEST_SUITE_P(Lengths, FftLength, testing::Values(1, 2, 3, 5, 8, 600, 2039, 2048, 4096));
+INSTANTIATE_TEST_SUITE_P(Lengths, FftLength,
+                         testing::Combine(testing::Values<std::size_t>(1, 2, 3, 5, 8, 12, 24, 600,
+                                                                       2039, 2048, 4096),
+                                          testing::Values(Lanes::Widest, Lanes::Four)));
 
 // Every length from 1 to 80 through the cached real-frame route: every radix, the direct odd
 // primes up to 31, Bluestein above, and more lengths than the plan cache holds.

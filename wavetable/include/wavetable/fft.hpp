@@ -15,9 +15,13 @@ namespace quillory::wavetable {
 
 using Complex = std::complex<float>;
 
+// Vector lanes a plan computes in: the widest the processor offers (eight floats with AVX2 on
+// x86, else four), or four everywhere (the portable path, also used to test it).
+enum class Lanes { Widest, Four };
+
 class FftPlan {
  public:
-  explicit FftPlan(std::size_t n);
+  explicit FftPlan(std::size_t n, Lanes lanes = Lanes::Widest);
   ~FftPlan();
   FftPlan(FftPlan&&) noexcept;
   FftPlan& operator=(FftPlan&&) noexcept;
@@ -38,6 +42,7 @@ class FftPlan {
   int run();
 
   std::size_t n_ = 0;
+  bool wide_ = false;  // run the stages in lanes of eight (the processor has them)
   std::vector<Stage> stages_;
   std::vector<float> twiddles_;  // every stage's twiddle factors, re and im halves per stage
   std::vector<float> re_[2], im_[2];
@@ -62,7 +67,8 @@ class RealFftPlan {
  private:
   std::size_t n_;
   FftPlan half_;
-  std::vector<float> twiddle_re_, twiddle_im_;  // e^(-2 pi i k / n), k = 0 .. n/2
+  std::vector<float> twiddle_re_, twiddle_im_;    // e^(-2 pi i k / n), k = 0 .. n/2
+  std::vector<float> spectrum_re_, spectrum_im_;  // bins 0 .. n/2 in split form
 };
 
 // The calling thread's plan of length n, kept for later calls. The reference stays valid until
