@@ -8,20 +8,38 @@ scripts/setup.sh
 
 jobs=$(nproc)
 common=(-DQUILLORY_WERROR=ON -DQUILLORY_BENCH=OFF)
+passed=0
+failed=0
+
+# Runs ctest on one build tree and adds its counts to the totals printed at the end.
+run_ctest() {
+  local log
+  log=$(mktemp)
+  local status=0
+  ctest --output-on-failure -j "$jobs" "$@" 2>&1 | tee "$log" || status=$?
+  local line
+  line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1 || true)
+  rm -f "$log"
+  if [[ $line =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
+    failed=$((failed + BASH_REMATCH[1]))
+    passed=$((passed + BASH_REMATCH[2] - BASH_REMATCH[1]))
+  fi
+  return "$status"
+}
 
 echo "== tests"
 scripts/build.sh build/test -DCMAKE_BUILD_TYPE=RelWithDebInfo "${common[@]}"
-ctest --test-dir build/test --output-on-failure -j "$jobs"
+run_ctest --test-dir build/test
 
 echo "== tests under AddressSanitizer + UndefinedBehaviorSanitizer"
 scripts/build.sh build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLORY_SANITIZE=address "${common[@]}"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --test-dir build/asan --output-on-failure -j "$jobs"
+  run_ctest --test-dir build/asan
 
 echo "== concurrency tests under ThreadSanitizer"
 scripts/build.sh build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLORY_SANITIZE=thread "${common[@]}"
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-  ctest --test-dir build/tsan --output-on-failure -j "$jobs" -R Concurrency
+  run_ctest --test-dir build/tsan -R Concurrency
 
 echo "== fuzzing: each target for 60 s on a copy of its corpus (clang, ASan + UBSan)"
 CC=clang CXX=clang++ scripts/build.sh build/fuzz -DQUILLORY_FUZZ=ON -DQUILLORY_TESTS=OFF -DQUILLORY_BENCH=OFF
@@ -36,3 +54,5 @@ for corpus in fuzz/corpus/*/; do
     || { tail -n 60 "$work/log"; echo "fuzz_$target failed: see $work/crashes/"; exit 1; }
   grep -E '^(stat::number_of_executed_units|#[0-9]+ +DONE)' "$work/log" || true
 done
+
+echo "$passed passed, $failed failed"
