@@ -41,6 +41,9 @@ scripts/build.sh build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLORY_SANITIZ
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   run_ctest --test-dir build/tsan -R Concurrency
 
+echo "== the wavetable library built for WebAssembly"
+scripts/wasm_check.sh
+
 echo "== fuzzing: each target for 60 s on a copy of its corpus (clang, ASan + UBSan)"
 CC=clang CXX=clang++ scripts/build.sh build/fuzz -DQUILLORY_FUZZ=ON -DQUILLORY_TESTS=OFF -DQUILLORY_BENCH=OFF
 for corpus in fuzz/corpus/*/; do

@@ -6,6 +6,8 @@
 // length wherever the length is even; the results equal the full complex route up to rounding.
 #include "wavetable/dsp.hpp"
 
+#include "per_thread.hpp"
+
 #include <algorithm>
 #include <bit>
 
@@ -26,7 +28,7 @@ void half_spectrum(std::span<const float> frame, std::vector<Complex>& half) {
     cached_real_plan(n).forward(frame, half);
     return;
   }
-  thread_local std::vector<Complex> full;
+  QUILLORY_PER_THREAD std::vector<Complex> full;
   full.assign(frame.begin(), frame.end());
   cached_plan(n).forward(full);
   half[0] = {full[0].real(), 0.0f};
@@ -41,7 +43,7 @@ void real_from_half(std::span<const Complex> half, std::span<float> out, float s
     cached_real_plan(m).inverse(half, out, scale);
     return;
   }
-  thread_local std::vector<Complex> full;
+  QUILLORY_PER_THREAD std::vector<Complex> full;
   full.resize(m);
   full[0] = {half[0].real(), 0.0f};
   for (std::size_t k = 1; k <= m / 2; ++k) {
@@ -95,7 +97,7 @@ std::vector<float> bandlimit(std::span<const float> frame, std::size_t h) {
   const std::size_t n = frame.size();
   std::vector<float> out(n);
   if (n == 0) return out;
-  thread_local std::vector<Complex> half;
+  QUILLORY_PER_THREAD std::vector<Complex> half;
   half_spectrum(frame, half);
   // Harmonics h+1 .. ceil(n/2)-1, and the Nyquist bin of an even n when h < n/2.
   for (std::size_t k = h + 1; k < half.size(); ++k) half[k] = 0;
@@ -108,7 +110,7 @@ std::vector<float> resample_frame(std::span<const float> frame, std::size_t m) {
   if (n == 0 || m == n) return {frame.begin(), frame.end()};
   // A target length of 0 has no DC bin to copy into: nothing to return.
   if (m == 0) return {};
-  thread_local std::vector<Complex> half, target;
+  QUILLORY_PER_THREAD std::vector<Complex> half, target;
   half_spectrum(frame, half);
   // Harmonics 1 .. ceil(min(n, m)/2) - 1 move over; the new Nyquist bin, if any, stays 0.
   const std::size_t keep = (std::min(n, m) + 1) / 2;
@@ -139,7 +141,7 @@ std::vector<float> mipmaps(std::span<const float> frame, std::size_t levels) {
   std::vector<float> out(total);
   if (n == 0) return out;  // every level of an empty frame is silence
 
-  thread_local std::vector<Complex> half, level;
+  QUILLORY_PER_THREAD std::vector<Complex> half, level;
   half_spectrum(frame, half);
   const float scale = inverse_length(n);
   std::size_t offset = 0;

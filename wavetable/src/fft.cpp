@@ -10,6 +10,8 @@
 // instead. Vectors are the compiler's vector extension, so no platform header is needed.
 #include "wavetable/fft.hpp"
 
+#include "per_thread.hpp"
+
 #include <cmath>
 #include <cstdint>
 #include <iterator>
@@ -818,8 +820,8 @@ Plan& cached(std::size_t n) {
     std::size_t n;
     std::unique_ptr<Plan> plan;
   };
-  thread_local std::vector<Slot> slots;
-  thread_local std::size_t next_evicted = 0;
+  QUILLORY_PER_THREAD std::vector<Slot> slots;
+  QUILLORY_PER_THREAD std::size_t next_evicted = 0;
   for (Slot& slot : slots)
     if (slot.n == n) return *slot.plan;
   Slot fresh{n, std::make_unique<Plan>(n)};
