@@ -11,6 +11,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <unistd.h>
+
 #include "host/render.hpp"
 #include "host/wav.hpp"
 
@@ -67,7 +69,9 @@ TEST(Render, ParametersByIdOrNameAndUnknownOnesFail) {
 }
 
 TEST(Render, CommandLineWritesAFloatWavAndReportsSpeed) {
-  const auto dir = std::filesystem::temp_directory_path() / "quillory_host_test";
+  // One folder per process: test runs of several build trees may share the machine.
+  const auto dir = std::filesystem::temp_directory_path() /
+                   ("quillory_host_test_" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
   const auto score = dir / "phrase.txt";
   const auto wav = dir / "out.wav";
