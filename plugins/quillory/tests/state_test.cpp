@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <random>
 #include <string>
+#include <thread>
 
 #include "core/default_table.hpp"
 #include "core/param_values.hpp"
@@ -226,6 +228,69 @@ TEST(StateExtension, LoadWhileProcessingIsHeardAtTheNextBlocks) {
   ASSERT_TRUE(load(running, silent, 4096));
   for (int i = 0; i < 8; ++i) ASSERT_EQ(running.run(), CLAP_PROCESS_CONTINUE);
   EXPECT_EQ(peak(running.left().data(), running.frames), 0.0f);
+}
+
+// Restores on the main thread while a real audio thread processes (also run under
+// ThreadSanitizer): every load succeeds, and the audio thread plays whatever table was restored
+// last.
+TEST(StateConcurrency, LoadsWhileAnAudioThreadProcesses) {
+  Running r(128);
+  const std::string fresh = saved(r);
+  core::ParamValues values;
+  core::Tables tables(core::default_table());
+  ASSERT_TRUE(tables.install({.name = "Silent",
+                              .data = std::vector<float>(64 * 2, 0.0f),
+                              .frame_size = 64,
+                              .rows = 1,
+                              .layers = 1}));
+  const std::string silent = *core::save(values, tables);
+  const std::string restless[] = {random_document(1), random_document(2)};
+
+  std::atomic<bool> done{false};
+  std::atomic<long> blocks{0};
+  std::atomic<float> last_peak{0.0f};
+  std::atomic<bool> finite{true};
+  std::thread audio([&] {
+    EventList in, out;
+    in.reserve(4);
+    StereoBlock block(128);
+    for (int i = 0; !done.load(); ++i) {
+      const auto key = static_cast<std::int16_t>(48 + i % 24);
+      in.push(host::note_event(CLAP_EVENT_NOTE_ON, 0, key, 1.0).header);
+      in.push(
+          host::note_event(CLAP_EVENT_NOTE_OFF, 120, static_cast<std::int16_t>(key - 1), 0).header);
+      r.plugin->process(r.plugin, &block.prepare(128, in, out));
+      for (float s : block.channels[0]) finite = finite && std::isfinite(s);
+      last_peak = peak(block.channels[0].data(), 128);
+      in.clear();
+      out.clear();
+      ++blocks;
+    }
+  });
+  // Lets the audio thread run `n` more blocks, then gives the last one's peak.
+  auto after_blocks = [&](long n) {
+    const long until = blocks.load() + n;
+    while (blocks.load() < until) std::this_thread::yield();
+    return last_peak.load();
+  };
+
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_TRUE(load(r, restless[i % 2], 4096));
+    after_blocks(1);
+  }
+  EXPECT_TRUE(load(r, silent, 4096));
+  const float silent_peak = after_blocks(20);
+  EXPECT_TRUE(load(r, fresh, 4096));
+  const float fresh_peak = after_blocks(20);
+  done = true;
+  audio.join();
+
+  EXPECT_EQ(silent_peak, 0.0f);
+  EXPECT_GT(fresh_peak, 0.0f);
+  EXPECT_TRUE(finite.load());
+  EXPECT_EQ(saved(r), fresh);
+  EXPECT_EQ(r.host.rescans, 22);
+  EXPECT_TRUE(r.host.logs.empty());
 }
 
 // The rules of the instance states hold here too: a load reaching an instance not yet initialised
