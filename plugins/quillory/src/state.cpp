@@ -52,8 +52,9 @@ bool read_all(const clap_istream_t& stream, std::string& bytes) {
 void request_value_rescan(const clap_host_t* host) {
   if (host == nullptr || host->get_extension == nullptr) return;
   auto* params = static_cast<const clap_host_params_t*>(host->get_extension(host, CLAP_EXT_PARAMS));
-  if (params != nullptr && params->rescan != nullptr)
+  if (params != nullptr && params->rescan != nullptr) {
     params->rescan(host, CLAP_PARAM_RESCAN_VALUES);
+  }
 }
 
 // [main-thread]
