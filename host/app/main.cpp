@@ -6,11 +6,15 @@
 //     --block N        frames per process call (128)
 //     --seconds S      length (the score's last event plus two seconds)
 //     --param P=V      set parameter P (id or name) to V before the first sample; repeatable
+//     --state FILE     load this saved state into the instance before rendering
+//     --table FILE     play this wavetable file (WAV or Surge .wt), loaded after any --state
+//     --save-state FILE  save the instance's state to FILE after rendering
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "host/render.hpp"
 #include "host/wav.hpp"
@@ -23,7 +27,8 @@ int usage() {
   std::fputs(
       "usage: quillory-host info PLUGIN.clap\n"
       "       quillory-host render PLUGIN.clap SCORE OUT.wav [--rate HZ] [--block N]\n"
-      "                            [--seconds S] [--param ID_OR_NAME=VALUE]...\n",
+      "                            [--seconds S] [--param ID_OR_NAME=VALUE]...\n"
+      "                            [--state FILE] [--table FILE] [--save-state FILE]\n",
       stderr);
   return 2;
 }
@@ -51,6 +56,8 @@ int info(const char* path) {
 int render_command(int argc, char** argv) {
   if (argc < 5) return usage();
   RenderOptions options;
+  const char* state_path = nullptr;
+  const char* save_path = nullptr;
   for (int i = 5; i < argc; ++i) {
     const std::string_view flag = argv[i];
     if (i + 1 >= argc) return usage();
@@ -69,6 +76,13 @@ int render_command(int argc, char** argv) {
         return usage();
       }
       options.params.push_back({std::string(text.substr(0, eq)), v});
+    } else if (flag == "--state") {
+      state_path = value;
+    } else if (flag == "--table") {
+      options.table_file = value;
+    } else if (flag == "--save-state") {
+      save_path = value;
+      options.save_state = true;
     } else {
       return usage();
     }
@@ -83,6 +97,11 @@ int render_command(int argc, char** argv) {
                                                    bytes->size()));
   if (!score) return failed(score.error());
   options.score = std::move(*score);
+  if (state_path != nullptr) {
+    auto state = read_file(state_path);
+    if (!state) return failed(state.error());
+    options.state.emplace(state->begin(), state->end());
+  }
 
   auto module = Module::open(argv[2]);
   if (!module) return failed(module.error());
@@ -92,6 +111,11 @@ int render_command(int argc, char** argv) {
       write_file(argv[4], encode_wav_f32(rendered->interleaved, rendered->channels,
                                          static_cast<std::uint32_t>(options.sample_rate)));
   if (!written) return failed(written.error());
+  if (save_path != nullptr) {
+    auto saved = write_file(
+        save_path, std::vector<std::uint8_t>(rendered->state.begin(), rendered->state.end()));
+    if (!saved) return failed(saved.error());
+  }
   std::printf("wrote %s: %.3f s at %.0f Hz, %u-frame blocks\n", argv[4], rendered->audio_seconds,
               options.sample_rate, options.block);
   std::printf("real-time factor: %.1fx\n", rendered->realtime_factor());

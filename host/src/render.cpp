@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <sstream>
 
+#include "host/state.hpp"
+
 namespace quillory::host {
 namespace {
 
@@ -68,6 +70,24 @@ std::optional<clap_id> find_param(const Instance& instance, const std::string& i
   return loose;
 }
 
+Result<void, std::string> restore(const Instance& instance, const RenderOptions& options) {
+  if (options.state) {
+    auto loaded = load_state(instance, *options.state);
+    if (!loaded) return loaded;
+  }
+  if (options.table_file) {
+    // The table travels inside a state document built from the instance's current one, so the
+    // parameter values stay as they are.
+    auto current = save_state(instance);
+    if (!current) return fail(std::move(current.error()));
+    auto document = state_with_table_file(*current, *options.table_file);
+    if (!document) return fail(*options.table_file + ": " + document.error());
+    auto loaded = load_state(instance, *document);
+    if (!loaded) return loaded;
+  }
+  return {};
+}
+
 Result<Rendered, std::string> render(const Module& module, const RenderOptions& options) {
   if (!(options.sample_rate >= 1.0) || options.block == 0) {
     return fail(std::string("The sample rate and block size must be positive"));
@@ -77,6 +97,7 @@ Result<Rendered, std::string> render(const Module& module, const RenderOptions& 
   auto created = Instance::create(module, host);
   if (!created) return fail(created.error());
   Instance& instance = *created;
+  if (auto restored = restore(instance, options); !restored) return fail(restored.error());
 
   // Resolve every named parameter once, up front.
   std::vector<clap_id> ids(options.score.events.size(), CLAP_INVALID_ID);
@@ -145,6 +166,11 @@ Result<Rendered, std::string> render(const Module& module, const RenderOptions& 
   plugin->stop_processing(plugin);
   result.audio_seconds = static_cast<double>(total) / options.sample_rate;
   result.process_seconds = std::chrono::duration<double>(busy).count();
+  if (options.save_state) {
+    auto saved = save_state(instance);
+    if (!saved) return fail(std::move(saved.error()));
+    result.state = std::move(*saved);
+  }
   return result;
 }
 

@@ -223,6 +223,7 @@ constexpr Extension extensions[] = {
     {CLAP_EXT_AUDIO_PORTS, &audio_ports},
     {CLAP_EXT_NOTE_PORTS, &note_ports},
     {CLAP_EXT_PARAMS, &params_extension},
+    {CLAP_EXT_STATE, &state_extension},
 };
 
 }  // namespace

@@ -1,5 +1,5 @@
 #pragma once
-// The plug-in extensions (audio ports, note ports, params) and the event handling shared by
+// The plug-in extensions (audio ports, note ports, params, state) and the event handling shared by
 // process and the parameter flush.
 
 #include "clap/clap.h"
@@ -8,6 +8,9 @@
 #include "core/processor.hpp"
 
 namespace quillory::plugin {
+
+// The "clap.state" extension (state.cpp).
+extern const clap_plugin_state_t state_extension;
 
 // The extension table for a whole identifier, or null.
 const void* find_extension(const char* id) noexcept;

@@ -83,7 +83,7 @@ clap_process_status plugin_process(const clap_plugin_t* plugin, const clap_proce
                  });
 }
 
-// [main-thread, also during init] The five extensions, by whole identifier.
+// [main-thread, also during init] The extensions, by whole identifier.
 const void* plugin_get_extension(const clap_plugin_t* plugin, const char* id) {
   return checked(plugin, Need::Extension, static_cast<const void*>(nullptr),
                  [&](QuilloryPlugin&) { return id != nullptr ? find_extension(id) : nullptr; });
@@ -95,6 +95,8 @@ void plugin_on_main_thread(const clap_plugin_t* plugin) {
 }
 
 }  // namespace
+
+void refresh_editor(MainThread&) noexcept {}
 
 const clap_plugin_t* create_instance(const clap_host_t* host,
                                      const clap_plugin_descriptor_t* descriptor) noexcept {

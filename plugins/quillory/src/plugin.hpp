@@ -56,6 +56,10 @@ struct QuilloryPlugin {
   }
 };
 
+// Shows a restored state in the editor when one is open. The editor does not exist yet, so this
+// does nothing; the GUI extension fills it in (the page gets a fresh "init" message).
+void refresh_editor(MainThread& main) noexcept;
+
 // A new, uninitialised instance for the factory; null when memory runs out.
 const clap_plugin_t* create_instance(const clap_host_t* host,
                                      const clap_plugin_descriptor_t* descriptor) noexcept;
@@ -80,6 +84,11 @@ inline constexpr char null_buffers[] =
     "Invalid port channels buffers: both the data32 and data64 pointers were null";
 inline constexpr char no_output_channel[] = "No output channel";
 inline constexpr char invalid_param_id[] = "Invalid param_id";
+inline constexpr char state_save_failed[] = "Couldn't save the plugin state";
+inline constexpr char state_read_failed[] = "Couldn't read the plugin state";
+inline constexpr char null_stream[] = "Host passed a null state stream";
+inline constexpr char stream_write_error[] = "The host's state stream failed to take the bytes";
+inline constexpr char stream_read_error[] = "The host's state stream failed to give the bytes";
 }  // namespace message
 
 }  // namespace quillory::plugin

@@ -123,11 +123,12 @@ TEST(InstanceState, LifecycleRoundTripsAndReactivates) {
 TEST(Extensions, OfferedByWholeIdentifierOnly) {
   Loaded loaded;
   const clap_plugin_t* p = loaded.plugin;
-  for (const char* id : {CLAP_EXT_AUDIO_PORTS, CLAP_EXT_NOTE_PORTS, CLAP_EXT_PARAMS}) {
+  for (const char* id :
+       {CLAP_EXT_AUDIO_PORTS, CLAP_EXT_NOTE_PORTS, CLAP_EXT_PARAMS, CLAP_EXT_STATE}) {
     EXPECT_NE(p->get_extension(p, id), nullptr) << id;
   }
-  for (const char* id :
-       {"clap.params.draft", "clap.param", "clap.audio-ports-config", CLAP_EXT_TIMER_SUPPORT, ""}) {
+  for (const char* id : {"clap.params.draft", "clap.param", "clap.stat", "clap.audio-ports-config",
+                         CLAP_EXT_TIMER_SUPPORT, ""}) {
     EXPECT_EQ(p->get_extension(p, id), nullptr) << id;
   }
   EXPECT_EQ(p->get_extension(p, nullptr), nullptr);
