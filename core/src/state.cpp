@@ -129,9 +129,12 @@ bool read_table_field(json::Cursor& in, TableField field, TableData& record) {
   json::Number number;
   if (!in.number(number)) return false;
   const auto size = json::to_unsigned(number, std::numeric_limits<std::size_t>::max());
-  if (!size)
-    return in.fail(std::string("\"") + std::string(kTableKeys[field]) +
-                   "\" must be an unsigned integer");
+  if (!size) {
+    std::string message = "\"";
+    message += kTableKeys[field];
+    message += "\" must be an unsigned integer";
+    return in.fail(message);
+  }
   record.*kSizeMembers[field] = *size;
   return true;
 }
