@@ -13,6 +13,8 @@
 #include <sstream>
 #include <string>
 
+#include <unistd.h>
+
 #include "core/default_table.hpp"
 #include "core/param_values.hpp"
 #include "core/params.hpp"
@@ -27,9 +29,11 @@ namespace {
 namespace fs = std::filesystem;
 using testing::Bytes;
 
-// A scratch folder for one test, removed afterwards.
+// A scratch folder for one test, removed afterwards; one per process, since test runs of several
+// build trees may share the machine.
 struct Scratch {
-  explicit Scratch(const char* name) : dir(fs::temp_directory_path() / name) {
+  explicit Scratch(const char* name)
+      : dir(fs::temp_directory_path() / (name + ("_" + std::to_string(::getpid())))) {
     fs::remove_all(dir);
     fs::create_directories(dir);
     std::ofstream(dir / "note.txt") << "note 0 0.5 45\n";
