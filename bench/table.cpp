@@ -13,11 +13,7 @@
 
 #include "core/default_table.hpp"
 #include "core/tables.hpp"
-// g++ 12 at -O3 reports a false free-nonheap-object warning inside the inlined literal route.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wfree-nonheap-object"
 #include "literal_route.hpp"
-#pragma GCC diagnostic pop
 #include "synth/table.hpp"
 
 namespace {

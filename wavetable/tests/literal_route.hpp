@@ -3,6 +3,7 @@
 // one inverse transform) and a resample (another pair), each transform planned when it is called
 // and dropped afterwards. The reference the fast `mipmaps` is checked and measured against.
 
+#include <algorithm>
 #include <cstddef>
 #include <span>
 #include <vector>
@@ -57,7 +58,9 @@ inline std::vector<float> mipmaps(std::span<const float> frame, std::size_t leve
     if (h == 0) h = 1;
     const std::vector<float> b = bandlimit(frame, h);
     const std::vector<float> level = resample_frame(b, mip_length(n, i));
-    out.insert(out.end(), level.begin(), level.end());
+    const std::size_t at = out.size();
+    out.resize(at + level.size());
+    std::copy(level.begin(), level.end(), out.begin() + static_cast<std::ptrdiff_t>(at));
   }
   return out;
 }
