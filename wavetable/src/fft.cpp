@@ -531,12 +531,12 @@ struct FftPlan::Bluestein {
   std::vector<float> chirp_re, chirp_im;    // n values
   std::vector<float> kernel_re, kernel_im;  // transform of the conjugate chirp, scaled by 1/m
 
-  explicit Bluestein(std::size_t n) : sub(smooth_length(2 * n - 1)) {
+  Bluestein(std::size_t n, Lanes lanes) : sub(smooth_length(2 * n - 1), lanes) {
     const std::size_t m = sub.size();
     chirp_re.resize(n);
     chirp_im.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
-      // n^2 mod 2N keeps the angle exact for large n.
+      // i^2 mod 2n keeps the angle exact for large i.
       const std::uint64_t sq = (std::uint64_t(i) * i) % (2 * std::uint64_t(n));
       const double a = std::numbers::pi * double(sq) / double(n);
       chirp_re[i] = float(std::cos(a));
@@ -604,7 +604,7 @@ FftPlan::FftPlan(std::size_t n, Lanes lanes)
   if (n <= 1) return;
   const std::vector<std::size_t> factors = radices(n);
   if (factors.empty()) {
-    bluestein_ = std::make_unique<Bluestein>(n);
+    bluestein_ = std::make_unique<Bluestein>(n, lanes);
     return;
   }
   std::size_t len = n, s = 1;
