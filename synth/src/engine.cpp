@@ -2,6 +2,7 @@
 // position and controller smoothing, LFOs, envelopes and voice modulation.
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cmath>
 #include <utility>
 
@@ -277,9 +278,7 @@ VoicePlan Engine::plan_voice(Voice& v, const Table& current, const Table* fading
   step_envelopes(v, dt);
   const VoiceMod mod = modulate(v, routed);
   const float f = mod.semitones == 0.0f ? v.freq : v.freq * std::exp2(mod.semitones / 12.0f);
-  std::size_t slot = kVoiceCount;  // which voice, for the mip level memo
-  for (std::size_t i = 0; i < kVoiceCount; ++i)
-    if (&voices[i] == &v) slot = i;
+  const std::size_t slot = slot_of(v);  // which voice, for the memos
   VoicePlan p;
   p.increment_end = safe_increment(f / sample_rate);
   p.reader = Reader::at_level(current, cached_mip_level(2 * slot, current, f));
@@ -296,10 +295,27 @@ VoicePlan Engine::plan_voice(Voice& v, const Table& current, const Table* fading
     p.increment_start = v.last_increment;
     p.position_start = v.last_position;
   }
-  if (settings.filter.type != FilterType::Off)
-    p.filter =
-        filter_coefficients(settings.filter.cutoff * mod.cutoff_factor, mod.resonance, sample_rate);
+  if (settings.filter.type != FilterType::Off) {
+    const float cutoff = settings.filter.cutoff * mod.cutoff_factor;
+    if (slot < kVoiceCount) {
+      FilterMemo& memo = filter_memo_[slot];
+      if (memo.cutoff != cutoff || memo.resonance != mod.resonance || memo.rate != sample_rate)
+        memo = {cutoff, mod.resonance, sample_rate,
+                filter_coefficients(cutoff, mod.resonance, sample_rate)};
+      p.filter = memo.coefficients;
+    } else {
+      p.filter = filter_coefficients(cutoff, mod.resonance, sample_rate);
+    }
+  }
   return p;
+}
+
+std::size_t Engine::slot_of(const Voice& v) const {
+  const auto at = reinterpret_cast<std::uintptr_t>(&v);
+  const auto first = reinterpret_cast<std::uintptr_t>(voices.data());
+  const std::size_t slot = (at - first) / sizeof(Voice);
+  return at >= first && slot < kVoiceCount && at == first + slot * sizeof(Voice) ? slot
+                                                                                 : kVoiceCount;
 }
 
 std::size_t Engine::cached_mip_level(std::size_t slot, const Table& t, float f) const {

@@ -15,6 +15,10 @@
 #include <cstring>
 #include <limits>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "synth/engine.hpp"
 
 namespace quillory::synth {
@@ -51,28 +55,70 @@ bool any(I4 mask) {
   return (mask[0] | mask[1] | mask[2] | mask[3]) != 0;
 }
 constexpr std::size_t kQuads = kVoiceCount / 4;
+// One row of samples per lane.
+using PhaseRows = std::array<Block, kVoiceCount>;
+
+// True when any lane of p has reached one cycle.
+bool any_wrap(F4 p) {
+#if defined(__x86_64__)
+  return _mm_movemask_ps(_mm_cmpge_ps(p, _mm_set1_ps(1.0f))) != 0;
+#else
+  return any(p >= splat(1.0f));
+#endif
+}
+
+// Four lanes of four samples turned into four samples of four lanes.
+void transpose4(F4& a, F4& b, F4& c, F4& d) {
+  const F4 ab_low = __builtin_shufflevector(a, b, 0, 4, 1, 5);
+  const F4 ab_high = __builtin_shufflevector(a, b, 2, 6, 3, 7);
+  const F4 cd_low = __builtin_shufflevector(c, d, 0, 4, 1, 5);
+  const F4 cd_high = __builtin_shufflevector(c, d, 2, 6, 3, 7);
+  a = __builtin_shufflevector(ab_low, cd_low, 0, 1, 4, 5);
+  b = __builtin_shufflevector(ab_low, cd_low, 2, 3, 6, 7);
+  c = __builtin_shufflevector(ab_high, cd_high, 0, 1, 4, 5);
+  d = __builtin_shufflevector(ab_high, cd_high, 2, 3, 6, 7);
+}
 
 // The phase of every lane before each sample's increment, advancing the lanes' phases:
 // phase = phase + increment start + (increment end - increment start) x t, wrapped once. The
 // lanes run side by side; the serial dependence from sample to sample stays as written. Without
 // a ramp the last term is exactly 0, and adding 0 to a phase changes nothing, so it is left out.
+// A wrap comes once in many samples, so it is a branch around the common path: the chain from
+// sample to sample is then only the additions. Every four samples are turned around into each
+// lane's own row; rows are 0 past m up to the next multiple of eight (see make_taps).
 template <bool ramp>
 void run_phases(std::array<float, kVoiceCount>& phase, const std::array<float, kVoiceCount>& inc0,
                 const std::array<float, kVoiceCount>& dinc, const Block& t, std::size_t m,
-                LaneBlock& out) {
+                PhaseRows& out) {
   F4 ph[kQuads], inc[kQuads], d[kQuads];
   std::memcpy(ph, phase.data(), sizeof ph);
   std::memcpy(inc, inc0.data(), sizeof inc);
   std::memcpy(d, dinc.data(), sizeof d);
-  const F4 one = {1.0f, 1.0f, 1.0f, 1.0f};
-  for (std::size_t i = 0; i < m; ++i) {
-    std::memcpy(out[i].data(), ph, sizeof ph);
+  const F4 one = splat(1.0f);
+  for (std::size_t i = 0; i < m; i += 4) {
+    F4 rows[4][kQuads];
+    for (std::size_t r = 0; r < 4; ++r) {
+      if (i + r >= m) {
+        for (std::size_t q = 0; q < kQuads; ++q) rows[r][q] = splat(0.0f);
+        continue;
+      }
+      bool wrap = false;
+      for (std::size_t q = 0; q < kQuads; ++q) {
+        rows[r][q] = ph[q];
+        ph[q] = ph[q] + inc[q];
+        if constexpr (ramp) ph[q] = ph[q] + d[q] * t[i + r];
+        wrap |= any_wrap(ph[q]);
+      }
+      if (__builtin_expect(wrap, 0))
+        for (std::size_t q = 0; q < kQuads; ++q) ph[q] = ph[q] >= one ? ph[q] - one : ph[q];
+    }
     for (std::size_t q = 0; q < kQuads; ++q) {
-      F4 p = ph[q] + inc[q];
-      if constexpr (ramp) p = p + d[q] * t[i];
-      ph[q] = p >= one ? p - one : p;
+      transpose4(rows[0][q], rows[1][q], rows[2][q], rows[3][q]);
+      for (std::size_t r = 0; r < 4; ++r) store4(&out[4 * q + r][i], rows[r][q]);
     }
   }
+  const std::size_t filled = (m + 3) / 4 * 4;
+  for (Block& row : out) std::fill(row.begin() + filled, row.begin() + (m + 7) / 8 * 8, 0.0f);
   std::memcpy(phase.data(), ph, sizeof ph);
 }
 
@@ -83,20 +129,17 @@ struct Taps {
   Block frac;
 };
 
-// Works on four samples at a time, so it reads up to three rows past m: render_block keeps those
-// rows at phase 0.
-void make_taps(const LaneBlock& phases, std::size_t lane, std::size_t len, std::size_t m,
-               Taps& taps) {
+// Works on four samples at a time, so it reads past m up to the next multiple of eight:
+// render_block keeps those phases at 0.
+void make_taps(const Block& phase, std::size_t len, std::size_t m, Taps& taps) {
   const float flen = static_cast<float>(len);
   const std::int32_t end = static_cast<std::int32_t>(len - 1);
   const F4 scale = {flen, flen, flen, flen};
   const I4 last = {end, end, end, end}, zero = {0, 0, 0, 0}, one = {1, 1, 1, 1};
   for (std::size_t i = 0; i < m; i += 4) {
-    const F4 phase = {phases[i][lane], phases[i + 1][lane], phases[i + 2][lane],
-                      phases[i + 3][lane]};
     // Phases stay within 0..1 (increments are at most one cycle), so pos is within 0..len and
     // converts exactly like the saturating conversion of Reader::sample.
-    const F4 pos = phase * scale;
+    const F4 pos = load4(&phase[i]) * scale;
     I4 i0 = __builtin_convertvector(pos, I4);
     i0 = i0 > last ? last : i0;
     const F4 frac = pos - __builtin_convertvector(i0, F4);
@@ -106,6 +149,15 @@ void make_taps(const LaneBlock& phases, std::size_t lane, std::size_t len, std::
     std::memcpy(&taps.frac[i], &frac, sizeof frac);
   }
 }
+
+// The frames one voice reads from one table in one block, and how much each one weighs: one
+// weight per corner for the whole block, or one per sample.
+struct Corners {
+  std::array<const float*, 8> level{};  // the block's mip level in each corner's frame
+  std::array<float, 8> weight{};        // still position
+  const std::array<Block, 8>* weights = nullptr;  // moving position: per sample, else null
+  std::size_t count = 0;
+};
 
 // acc[i] = the sum over the first K corners, in corner order, of weight(c, i) x the level value
 // at the taps. All corners of a sample are summed together, so acc is written once per sample.
@@ -167,19 +219,134 @@ void sum_corners(std::size_t k, const std::array<const float*, 8>& level, Weight
   }
 }
 
-// Still position: one set of weights for the block; corners of weight 0 are not read.
-void read_still(const Reader& r, const FrameWeights& fw, const Taps& taps, std::size_t m,
-                Block& acc) {
-  std::array<const float*, 8> level{};
-  std::array<float, 8> w{};
-  std::size_t k = 0;
-  for (std::size_t c = 0; c < 8; ++c) {
-    if (fw.weights[c] == 0.0f) continue;
-    level[k] = r.table->frame_data(fw.frames[c]) + r.offset;
-    w[k++] = fw.weights[c];
+// The blended table values of one voice for a block, four samples at a time.
+void read_narrow(const Corners& c, const Block& phase, std::size_t len, std::size_t m,
+                 Block& acc) {
+  Taps taps;
+  make_taps(phase, len, m, taps);
+  if (c.weights)
+    sum_corners(
+        c.count, c.level, [&](std::size_t k, std::size_t i) { return load4(&(*c.weights)[k][i]); },
+        taps, m, acc);
+  else
+    sum_corners(
+        c.count, c.level, [&](std::size_t k, std::size_t) { return c.weight[k]; }, taps, m, acc);
+}
+
+#if defined(__x86_64__)
+// Where the eight samples of a group read their two neighbours: all within eight level samples,
+// within sixteen, or anywhere.
+enum class Spread { Eight, Sixteen, Any };
+
+// Reads of one group: the taps, and the first level sample of the group's window.
+struct WideTaps {
+  __m256i i0, i1, rel;  // rel = i0 - base
+  __m256 second;        // the lanes reading from the second eight of a sixteen-sample window
+  std::int32_t base;
+};
+
+// The eight-sample sum over the corners with AVX2, reading the neighbours as `spread` allows.
+template <Spread spread>
+__attribute__((target("avx2"), always_inline)) inline __m256 sum_wide(const Corners& c,
+                                                                      std::size_t i, __m256 frac,
+                                                                      const WideTaps& t) {
+  __m256 sum = _mm256_setzero_ps();
+  for (std::size_t k = 0; k < c.count; ++k) {
+    const float* l = c.level[k];
+    __m256 a, b;
+    if constexpr (spread == Spread::Eight) {
+      a = _mm256_permutevar8x32_ps(_mm256_loadu_ps(l + t.base), t.rel);
+      b = _mm256_permutevar8x32_ps(_mm256_loadu_ps(l + t.base + 1), t.rel);
+    } else if constexpr (spread == Spread::Sixteen) {
+      const float* p = l + t.base;
+      a = _mm256_blendv_ps(_mm256_permutevar8x32_ps(_mm256_loadu_ps(p), t.rel),
+                           _mm256_permutevar8x32_ps(_mm256_loadu_ps(p + 8), t.rel), t.second);
+      b = _mm256_blendv_ps(_mm256_permutevar8x32_ps(_mm256_loadu_ps(p + 1), t.rel),
+                           _mm256_permutevar8x32_ps(_mm256_loadu_ps(p + 9), t.rel), t.second);
+    } else {
+      a = _mm256_i32gather_ps(l, t.i0, 4);
+      b = _mm256_i32gather_ps(l, t.i1, 4);
+    }
+    const __m256 w =
+        c.weights ? _mm256_loadu_ps(&(*c.weights)[k][i]) : _mm256_set1_ps(c.weight[k]);
+    const __m256 v = _mm256_mul_ps(w, _mm256_add_ps(a, _mm256_mul_ps(_mm256_sub_ps(b, a), frac)));
+    sum = k == 0 ? v : _mm256_add_ps(sum, v);
   }
-  sum_corners(
-      k, level, [&](std::size_t c, std::size_t) { return w[c]; }, taps, m, acc);
+  return sum;
+}
+
+// The same as read_narrow with AVX2, eight samples at a time and the same operations per sample
+// (no fused multiply-add, which would round differently). A level is read at most about two
+// samples per output sample, so eight output samples usually fall within eight or sixteen
+// neighbouring level samples: those are loaded once per corner and spread by permutes. Groups
+// that wrap around the end of the cycle or stride further gather instead. Reads up to the next
+// multiple of eight past m (see make_taps).
+__attribute__((target("avx2"))) void read_wide(const Corners& c, const Block& phase,
+                                               std::size_t len, std::size_t m, Block& acc) {
+  const __m256 scale = _mm256_set1_ps(static_cast<float>(len));
+  const __m256i last = _mm256_set1_epi32(static_cast<std::int32_t>(len - 1));
+  const __m256i one = _mm256_set1_epi32(1), seven = _mm256_set1_epi32(7);
+  const __m256i fifteen = _mm256_set1_epi32(15), zero = _mm256_setzero_si256();
+  for (std::size_t i = 0; i < m; i += 8) {
+    const __m256 pos = _mm256_mul_ps(_mm256_loadu_ps(&phase[i]), scale);
+    WideTaps t;
+    t.i0 = _mm256_min_epi32(_mm256_cvttps_epi32(pos), last);
+    const __m256 frac = _mm256_sub_ps(pos, _mm256_cvtepi32_ps(t.i0));
+    t.base = _mm256_cvtsi256_si32(t.i0);
+    t.rel = _mm256_sub_epi32(t.i0, _mm256_set1_epi32(t.base));
+    const __m256i below = _mm256_cmpgt_epi32(zero, t.rel);
+    const __m256i upper = _mm256_cmpgt_epi32(t.rel, seven);
+    const __m256i outside_eight = _mm256_or_si256(below, upper);
+    const __m256i outside_sixteen = _mm256_or_si256(below, _mm256_cmpgt_epi32(t.rel, fifteen));
+    // Phases are never negative, so neither is base; the window must end before the last
+    // sample, where the upper neighbour wraps to the first.
+    const bool room = static_cast<std::size_t>(t.base) + 17 <= len;
+    __m256 sum;
+    if (room && _mm256_testz_si256(outside_eight, outside_eight)) {
+      sum = sum_wide<Spread::Eight>(c, i, frac, t);
+    } else if (room && _mm256_testz_si256(outside_sixteen, outside_sixteen)) {
+      t.second = _mm256_castsi256_ps(upper);
+      sum = sum_wide<Spread::Sixteen>(c, i, frac, t);
+    } else {
+      t.i1 = _mm256_andnot_si256(_mm256_cmpeq_epi32(t.i0, last), _mm256_add_epi32(t.i0, one));
+      sum = sum_wide<Spread::Any>(c, i, frac, t);
+    }
+    _mm256_storeu_ps(&acc[i], sum);
+  }
+}
+
+bool wide_reads_available() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
+}
+#else
+void read_wide(const Corners& c, const Block& phase, std::size_t len, std::size_t m, Block& acc) {
+  read_narrow(c, phase, len, m, acc);
+}
+bool wide_reads_available() {
+  return false;
+}
+#endif
+
+const bool kWideReads = wide_reads_available();
+
+void read_corners(const Corners& c, const Block& phase, std::size_t len, std::size_t m,
+                  Block& acc) {
+  if (kWideReads)
+    read_wide(c, phase, len, m, acc);
+  else
+    read_narrow(c, phase, len, m, acc);
+}
+
+// Still position: one set of weights for the block; corners of weight 0 are not read.
+Corners still_corners(const Reader& r, const FrameWeights& fw) {
+  Corners c;
+  for (std::size_t k = 0; k < 8; ++k) {
+    if (fw.weights[k] == 0.0f) continue;
+    c.level[c.count] = r.table->frame_data(fw.frames[k]) + r.offset;
+    c.weight[c.count++] = fw.weights[k];
+  }
+  return c;
 }
 
 // One axis of a moving position over a block: the grid coordinate of each sample.
@@ -230,25 +397,34 @@ void run_axis(float start, float end, std::size_t n, const Block& ramp, std::siz
   run.flat = !move;
 }
 
-// Moving position: weights per sample. Inside one cell the eight corners stay the same and only
-// their weights move; a block that crosses a cell boundary computes the weights per sample.
-void read_moving(const Reader& r, const Position& start, const Position& end, const Block& ramp,
-                 const LaneBlock& phases, std::size_t lane, const Taps& taps, std::size_t m,
-                 Block& acc) {
-  const Table& table = *r.table;
+// The per-sample corner weights of a position moving inside one grid cell during a block. They
+// depend only on the table's shape and the position's path, so voices on the same path share
+// them.
+struct MovingWeights {
+  const Table* table = nullptr;
+  Position start{}, end{};
+  bool one_cell = false;  // false: the path crosses a cell boundary, weights go sample by sample
+  std::array<std::size_t, 8> frames{};
+  std::array<Block, 8> w;
+  std::size_t count = 0;
+
+  bool same_path(const Table& t, const Position& s, const Position& e) const {
+    return table == &t && start == s && end == e;
+  }
+};
+
+void plan_moving(const Table& table, const Position& start, const Position& end,
+                 const Block& ramp, std::size_t m, MovingWeights& mw) {
+  mw.table = &table;
+  mw.start = start;
+  mw.end = end;
   std::array<AxisRun, 3> ax;
   run_axis(start[0], end[0], table.cols(), ramp, m, ax[0]);
   run_axis(start[1], end[1], table.rows(), ramp, m, ax[1]);
   run_axis(start[2], end[2], table.layers(), ramp, m, ax[2]);
-
-  if (!(ax[0].one_cell && ax[1].one_cell && ax[2].one_cell)) {
-    for (std::size_t i = 0; i < m; ++i) {
-      float pos[3];
-      for (std::size_t a = 0; a < 3; ++a) pos[a] = start[a] + (end[a] - start[a]) * ramp[i];
-      acc[i] = r.sample(frame_weights(table, pos[0], pos[1], pos[2]), phases[i][lane]);
-    }
-    return;
-  }
+  mw.one_cell = ax[0].one_cell && ax[1].one_cell && ax[2].one_cell;
+  mw.count = 0;
+  if (!mw.one_cell) return;
 
   // Weights of the four corners of one layer, then times (1 - tz) or tz, as frame_weights does.
   std::array<Block, 4> plane;
@@ -264,42 +440,51 @@ void read_moving(const Reader& r, const Position& start, const Position& end, co
   }
   const std::size_t cols = table.cols();
   const std::size_t layer_size = table.rows() * cols;
-  std::array<const float*, 8> level{};
-  std::array<Block, 8> w;
-  std::size_t used = 0;
   for (std::size_t k = 0; k < 8; ++k) {
     const bool upper_x = k & 1, upper_y = (k >> 1) & 1, upper_z = k >> 2;
     // An upper corner along an axis whose fraction stays 0 weighs exactly 0 all block.
     if ((upper_x && ax[0].flat) || (upper_y && ax[1].flat) || (upper_z && ax[2].flat)) continue;
-    const std::size_t frame = (upper_z ? ax[2].i1 : ax[2].i0) * layer_size +
-                              (upper_y ? ax[1].i1 : ax[1].i0) * cols +
-                              (upper_x ? ax[0].i1 : ax[0].i0);
+    mw.frames[mw.count] = (upper_z ? ax[2].i1 : ax[2].i0) * layer_size +
+                          (upper_y ? ax[1].i1 : ax[1].i0) * cols + (upper_x ? ax[0].i1 : ax[0].i0);
     const Block& layer = upper_z ? above : below;
-    for (std::size_t i = 0; i < m; ++i) w[used][i] = plane[k & 3][i] * layer[i];
-    for (std::size_t i = m; i < (m + 3) / 4 * 4; ++i) w[used][i] = 0.0f;  // read four at a time
-    level[used++] = table.frame_data(frame) + r.offset;
+    Block& w = mw.w[mw.count++];
+    for (std::size_t i = 0; i < m; ++i) w[i] = plane[k & 3][i] * layer[i];
+    std::fill(w.begin() + m, w.end(), 0.0f);  // read eight at a time
   }
-  sum_corners(
-      used, level,
-      [&](std::size_t c, std::size_t i) {
-        F4 v;
-        std::memcpy(&v, &w[c][i], sizeof v);
-        return v;
-      },
-      taps, m, acc);
 }
 
-// One voice's table values for the block from one table.
-void read_table(const Reader& r, const VoicePlan& plan, bool moving, const Block& ramp,
-                const LaneBlock& phases, std::size_t lane, std::size_t m, Block& acc) {
-  Taps taps;
-  make_taps(phases, lane, r.len, m, taps);
-  if (moving) {
-    read_moving(r, plan.position_start, plan.position_end, ramp, phases, lane, taps, m, acc);
-  } else {
-    const Position& p = plan.position_end;
-    read_still(r, frame_weights(*r.table, p[0], p[1], p[2]), taps, m, acc);
+// Moving position across cell boundaries: weights per sample, one sample at a time.
+void read_crossing(const Reader& r, const Position& start, const Position& end, const Block& ramp,
+                   const Block& phase, std::size_t m, Block& acc) {
+  for (std::size_t i = 0; i < m; ++i) {
+    float pos[3];
+    for (std::size_t a = 0; a < 3; ++a) pos[a] = start[a] + (end[a] - start[a]) * ramp[i];
+    acc[i] = r.sample(frame_weights(*r.table, pos[0], pos[1], pos[2]), phase[i]);
   }
+}
+
+// One voice's table values for the block from one table. `memo` holds the moving weights last
+// worked out for this table; they are reused when the voice follows the same path.
+void read_table(const Reader& r, const VoicePlan& plan, const Block& ramp, const Block& phase,
+                std::size_t m, MovingWeights& memo, Block& acc) {
+  const Position& start = plan.position_start;
+  const Position& end = plan.position_end;
+  if (start == end) {
+    read_corners(still_corners(r, frame_weights(*r.table, end[0], end[1], end[2])), phase, r.len,
+                 m, acc);
+    return;
+  }
+  if (!memo.same_path(*r.table, start, end)) plan_moving(*r.table, start, end, ramp, m, memo);
+  if (!memo.one_cell) {
+    read_crossing(r, start, end, ramp, phase, m, acc);
+    return;
+  }
+  Corners c;
+  c.weights = &memo.w;
+  c.count = memo.count;
+  for (std::size_t k = 0; k < memo.count; ++k)
+    c.level[k] = r.table->frame_data(memo.frames[k]) + r.offset;
+  read_corners(c, phase, r.len, m, acc);
 }
 
 // The filter of every lane over one block; x holds the input and receives the output. The
@@ -356,6 +541,8 @@ void Engine::render(float* out, std::size_t n) {
   std::fill_n(out, n, 0.0f);
   // render never changes `table`, so a plain pointer keeps the current table for the call.
   const Table* current = table.get();
+  // Settings stay as they are for the whole call.
+  const std::uint32_t routed = routed_sources(settings.mod);
   for (std::size_t start = 0; start < n; start += kBlockSize) {
     const std::size_t m = std::min(kBlockSize, n - start);
     // LFO outputs nobody routes are needed only for mod_values after the last block.
@@ -365,13 +552,14 @@ void Engine::render(float* out, std::size_t n) {
         if (v.active()) step_envelopes(v, dt);
       continue;
     }
-    render_block(out + start, m, dt, *current);
+    render_block(out + start, m, dt, *current, routed);
     advance_crossfade(m);
   }
   flush_block(out, n);
 }
 
-void Engine::render_block(float* out, std::size_t m, float dt, const Table& current) {
+void Engine::render_block(float* out, std::size_t m, float dt, const Table& current,
+                          std::uint32_t routed) {
   const Table* fading = fading_table.get();
   const float step = crossfade_step();
 
@@ -379,7 +567,6 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
   std::array<Voice*, kVoiceCount> lane_voice{};
   std::array<VoicePlan, kVoiceCount> plan;
   std::size_t lanes = 0;
-  const std::uint32_t routed = routed_sources(settings.mod);
   for (Voice& v : voices)
     if (v.active()) {
       plan[lanes] = plan_voice(v, current, fading, dt, routed);
@@ -398,12 +585,11 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
     inc0[j] = plan[j].increment_start;
     dinc[j] = plan[j].increment_end - plan[j].increment_start;
   }
-  LaneBlock phases;
+  PhaseRows phases;
   if (std::any_of(dinc.begin(), dinc.end(), [](float d) { return d != 0.0f; }))
     run_phases<true>(phase, inc0, dinc, ramp, m, phases);
   else
     run_phases<false>(phase, inc0, dinc, ramp, m, phases);
-  for (std::size_t i = m; i < (m + 3) / 4 * 4; ++i) phases[i].fill(0.0f);  // see make_taps
 
   // Crossfade weight of the new table per sample, from the block's starting progress.
   Block fade_c;
@@ -421,14 +607,16 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
   if (filtered)  // lanes without a voice run through the filter too: keep them silent
     for (std::size_t i = 0; i < m; ++i)
       std::fill(voice_out[i].begin() + lanes, voice_out[i].end(), 0.0f);
+  // Moving weights last worked out for the current and the fading table.
+  MovingWeights memo, fading_memo;
   for (std::size_t j = 0; j < lanes; ++j) {
     const VoicePlan& p = plan[j];
-    const bool moving = p.position_start != p.position_end;
+    const Block& phase = phases[j];
     Block v;
-    read_table(p.reader, p, moving, ramp, phases, j, m, v);
+    read_table(p.reader, p, ramp, phase, m, memo, v);
     if (fading_heard) {
       Block w;
-      read_table(p.fading_reader, p, moving, ramp, phases, j, m, w);
+      read_table(p.fading_reader, p, ramp, phase, m, fading_memo, w);
       for (std::size_t i = 0; i < m; ++i)
         if (fade_c[i] < 1.0f) v[i] = w[i] + fade_c[i] * (v[i] - w[i]);
     }

@@ -159,7 +159,10 @@ class Engine {
   Position live_position{};
 
  private:
-  void render_block(float* out, std::size_t m, float dt, const Table& table);
+  void render_block(float* out, std::size_t m, float dt, const Table& table,
+                    std::uint32_t routed);
+  // Index of one of our voices, or kVoiceCount for a voice held elsewhere.
+  std::size_t slot_of(const Voice& v) const;
   // Mip level for a frame size and frequency, remembered per voice and table slot: the log2
   // behind it is only taken again when the note's frequency changes.
   std::size_t cached_mip_level(std::size_t slot, const Table& t, float f) const;
@@ -170,6 +173,13 @@ class Engine {
     std::size_t level = 0;
   };
   mutable std::array<MipMemo, 2 * kVoiceCount> mip_memo_{};
+  // Filter coefficients per voice for the last cutoff and resonance asked for: the tangent
+  // behind them is only taken again when either changes.
+  struct FilterMemo {
+    float cutoff = -1.0f, resonance = -1.0f, rate = -1.0f;
+    FilterCoefficients coefficients{};
+  };
+  mutable std::array<FilterMemo, kVoiceCount> filter_memo_{};
   // t = (i + 1) / m for the last block length m seen.
   std::array<float, kBlockSize> ramp_{};
   std::size_t ramp_length_ = 0;
