@@ -239,7 +239,9 @@ void Engine::step_envelopes(Voice& v, float dt) const {
   step_envelope(v.env1, settings.adsr, dt);
 }
 
-VoiceMod Engine::modulate(const Voice& v, std::uint32_t routed) const {
+// The body of modulate, inlined into plan_voice, which runs for every voice in every block.
+[[gnu::always_inline]] inline VoiceMod Engine::modulate_inline(const Voice& v,
+                                                               std::uint32_t routed) const {
   const auto routes = routes_of(settings.mod);
   float pitch = pitch_bend, x = 0.0f, y = 0.0f, z = 0.0f, cutoff = 0.0f, res = 0.0f, amp = 0.0f;
   // Only the routed sources, in source order: the others would add exact zeros.
@@ -273,17 +275,20 @@ VoiceMod Engine::modulate(const Voice& v, std::uint32_t routed) const {
   return mod;
 }
 
-VoicePlan Engine::plan_voice(Voice& v, const Table& current, const Table* fading, float dt,
-                             std::uint32_t routed) const {
+VoiceMod Engine::modulate(const Voice& v, std::uint32_t routed) const {
+  return modulate_inline(v, routed);
+}
+
+void Engine::plan_voice(Voice& v, const Table& current, const Table* fading, float dt,
+                        std::uint32_t routed, VoicePlan& p) const {
   step_envelopes(v, dt);
-  const VoiceMod mod = modulate(v, routed);
+  const VoiceMod mod = modulate_inline(v, routed);
   const float f = mod.semitones == 0.0f ? v.freq : v.freq * std::exp2(mod.semitones / 12.0f);
   const std::size_t slot = slot_of(v);  // which voice, for the memos
-  VoicePlan p;
   p.increment_end = safe_increment(f / sample_rate);
   p.reader = Reader::at_level(current, cached_mip_level(2 * slot, current, f));
-  if (fading)
-    p.fading_reader = Reader::at_level(*fading, cached_mip_level(2 * slot + 1, *fading, f));
+  p.fading_reader =
+      fading ? Reader::at_level(*fading, cached_mip_level(2 * slot + 1, *fading, f)) : Reader{};
   p.gain_end = mod.amp_factor * (0.35f + 0.65f * v.velocity) * 0.25f * mod.env_gain;
   p.position_end = mod.position;
   if (v.fresh) {  // a voice started from silence begins at its target, with no ramp
@@ -295,6 +300,7 @@ VoicePlan Engine::plan_voice(Voice& v, const Table& current, const Table* fading
     p.increment_start = v.last_increment;
     p.position_start = v.last_position;
   }
+  p.filter = {};
   if (settings.filter.type != FilterType::Off) {
     const float cutoff = settings.filter.cutoff * mod.cutoff_factor;
     if (slot < kVoiceCount) {
@@ -307,7 +313,6 @@ VoicePlan Engine::plan_voice(Voice& v, const Table& current, const Table* fading
       p.filter = filter_coefficients(cutoff, mod.resonance, sample_rate);
     }
   }
-  return p;
 }
 
 std::size_t Engine::slot_of(const Voice& v) const {

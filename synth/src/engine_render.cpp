@@ -85,40 +85,42 @@ void transpose4(F4& a, F4& b, F4& c, F4& d) {
 // a ramp the last term is exactly 0, and adding 0 to a phase changes nothing, so it is left out.
 // A wrap comes once in many samples, so it is a branch around the common path: the chain from
 // sample to sample is then only the additions. Every four samples are turned around into each
-// lane's own row; rows are 0 past m up to the next multiple of eight (see make_taps).
-template <bool ramp>
+// lane's own row; rows are 0 past m up to the next multiple of eight (see make_taps). Only the
+// first Q quads of lanes run.
+template <bool ramp, std::size_t Q>
 void run_phases(std::array<float, kVoiceCount>& phase, const std::array<float, kVoiceCount>& inc0,
                 const std::array<float, kVoiceCount>& dinc, const Block& t, std::size_t m,
                 PhaseRows& out) {
-  F4 ph[kQuads], inc[kQuads], d[kQuads];
+  F4 ph[Q], inc[Q], d[Q];
   std::memcpy(ph, phase.data(), sizeof ph);
   std::memcpy(inc, inc0.data(), sizeof inc);
   std::memcpy(d, dinc.data(), sizeof d);
   const F4 one = splat(1.0f);
   for (std::size_t i = 0; i < m; i += 4) {
-    F4 rows[4][kQuads];
+    F4 rows[4][Q];
     for (std::size_t r = 0; r < 4; ++r) {
       if (i + r >= m) {
-        for (std::size_t q = 0; q < kQuads; ++q) rows[r][q] = splat(0.0f);
+        for (std::size_t q = 0; q < Q; ++q) rows[r][q] = splat(0.0f);
         continue;
       }
       bool wrap = false;
-      for (std::size_t q = 0; q < kQuads; ++q) {
+      for (std::size_t q = 0; q < Q; ++q) {
         rows[r][q] = ph[q];
         ph[q] = ph[q] + inc[q];
         if constexpr (ramp) ph[q] = ph[q] + d[q] * t[i + r];
         wrap |= any_wrap(ph[q]);
       }
       if (__builtin_expect(wrap, 0))
-        for (std::size_t q = 0; q < kQuads; ++q) ph[q] = ph[q] >= one ? ph[q] - one : ph[q];
+        for (std::size_t q = 0; q < Q; ++q) ph[q] = ph[q] >= one ? ph[q] - one : ph[q];
     }
-    for (std::size_t q = 0; q < kQuads; ++q) {
+    for (std::size_t q = 0; q < Q; ++q) {
       transpose4(rows[0][q], rows[1][q], rows[2][q], rows[3][q]);
       for (std::size_t r = 0; r < 4; ++r) store4(&out[4 * q + r][i], rows[r][q]);
     }
   }
   const std::size_t filled = (m + 3) / 4 * 4;
-  for (Block& row : out) std::fill(row.begin() + filled, row.begin() + (m + 7) / 8 * 8, 0.0f);
+  for (std::size_t j = 0; j < 4 * Q; ++j)
+    std::fill(out[j].begin() + filled, out[j].begin() + (m + 7) / 8 * 8, 0.0f);
   std::memcpy(phase.data(), ph, sizeof ph);
 }
 
@@ -246,7 +248,7 @@ struct WideTaps {
 };
 
 // The eight-sample sum over the corners with AVX2, reading the neighbours as `spread` allows.
-template <Spread spread>
+template <Spread spread, bool per_sample>
 __attribute__((target("avx2"), always_inline)) inline __m256 sum_wide(const Corners& c,
                                                                       std::size_t i, __m256 frac,
                                                                       const WideTaps& t) {
@@ -268,7 +270,7 @@ __attribute__((target("avx2"), always_inline)) inline __m256 sum_wide(const Corn
       b = _mm256_i32gather_ps(l, t.i1, 4);
     }
     const __m256 w =
-        c.weights ? _mm256_loadu_ps(&(*c.weights)[k][i]) : _mm256_set1_ps(c.weight[k]);
+        per_sample ? _mm256_loadu_ps(&(*c.weights)[k][i]) : _mm256_set1_ps(c.weight[k]);
     const __m256 v = _mm256_mul_ps(w, _mm256_add_ps(a, _mm256_mul_ps(_mm256_sub_ps(b, a), frac)));
     sum = k == 0 ? v : _mm256_add_ps(sum, v);
   }
@@ -281,6 +283,7 @@ __attribute__((target("avx2"), always_inline)) inline __m256 sum_wide(const Corn
 // neighbouring level samples: those are loaded once per corner and spread by permutes. Groups
 // that wrap around the end of the cycle or stride further gather instead. Reads up to the next
 // multiple of eight past m (see make_taps).
+template <bool per_sample>
 __attribute__((target("avx2"))) void read_wide(const Corners& c, const Block& phase,
                                                std::size_t len, std::size_t m, Block& acc) {
   const __m256 scale = _mm256_set1_ps(static_cast<float>(len));
@@ -298,18 +301,18 @@ __attribute__((target("avx2"))) void read_wide(const Corners& c, const Block& ph
     const __m256i upper = _mm256_cmpgt_epi32(t.rel, seven);
     const __m256i outside_eight = _mm256_or_si256(below, upper);
     const __m256i outside_sixteen = _mm256_or_si256(below, _mm256_cmpgt_epi32(t.rel, fifteen));
-    // Phases are never negative, so neither is base; the window must end before the last
+    // Phases are never negative, so neither is base; a window must end before the last
     // sample, where the upper neighbour wraps to the first.
-    const bool room = static_cast<std::size_t>(t.base) + 17 <= len;
+    const auto base = static_cast<std::size_t>(t.base);
     __m256 sum;
-    if (room && _mm256_testz_si256(outside_eight, outside_eight)) {
-      sum = sum_wide<Spread::Eight>(c, i, frac, t);
-    } else if (room && _mm256_testz_si256(outside_sixteen, outside_sixteen)) {
+    if (base + 9 <= len && _mm256_testz_si256(outside_eight, outside_eight)) {
+      sum = sum_wide<Spread::Eight, per_sample>(c, i, frac, t);
+    } else if (base + 17 <= len && _mm256_testz_si256(outside_sixteen, outside_sixteen)) {
       t.second = _mm256_castsi256_ps(upper);
-      sum = sum_wide<Spread::Sixteen>(c, i, frac, t);
+      sum = sum_wide<Spread::Sixteen, per_sample>(c, i, frac, t);
     } else {
       t.i1 = _mm256_andnot_si256(_mm256_cmpeq_epi32(t.i0, last), _mm256_add_epi32(t.i0, one));
-      sum = sum_wide<Spread::Any>(c, i, frac, t);
+      sum = sum_wide<Spread::Any, per_sample>(c, i, frac, t);
     }
     _mm256_storeu_ps(&acc[i], sum);
   }
@@ -320,6 +323,7 @@ bool wide_reads_available() {
   return __builtin_cpu_supports("avx2");
 }
 #else
+template <bool>
 void read_wide(const Corners& c, const Block& phase, std::size_t len, std::size_t m, Block& acc) {
   read_narrow(c, phase, len, m, acc);
 }
@@ -332,8 +336,10 @@ const bool kWideReads = wide_reads_available();
 
 void read_corners(const Corners& c, const Block& phase, std::size_t len, std::size_t m,
                   Block& acc) {
-  if (kWideReads)
-    read_wide(c, phase, len, m, acc);
+  if (kWideReads && c.weights)
+    read_wide<true>(c, phase, len, m, acc);
+  else if (kWideReads)
+    read_wide<false>(c, phase, len, m, acc);
   else
     read_narrow(c, phase, len, m, acc);
 }
@@ -541,8 +547,13 @@ void Engine::render(float* out, std::size_t n) {
   std::fill_n(out, n, 0.0f);
   // render never changes `table`, so a plain pointer keeps the current table for the call.
   const Table* current = table.get();
-  // Settings stay as they are for the whole call.
-  const std::uint32_t routed = routed_sources(settings.mod);
+  // Settings stay as they are for the whole call; the routed set is worked out again only when
+  // the matrix has changed since the last call.
+  if (std::memcmp(&routed_matrix_, &settings.mod, sizeof(ModMatrix)) != 0) {
+    routed_matrix_ = settings.mod;
+    routed_ = routed_sources(routed_matrix_);
+  }
+  const std::uint32_t routed = routed_;
   for (std::size_t start = 0; start < n; start += kBlockSize) {
     const std::size_t m = std::min(kBlockSize, n - start);
     // LFO outputs nobody routes are needed only for mod_values after the last block.
@@ -565,11 +576,11 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
 
   // Plan every voice that sounds at the start of the block, in voice order.
   std::array<Voice*, kVoiceCount> lane_voice{};
-  std::array<VoicePlan, kVoiceCount> plan;
+  std::array<VoicePlan, kVoiceCount>& plan = plans_;
   std::size_t lanes = 0;
   for (Voice& v : voices)
     if (v.active()) {
-      plan[lanes] = plan_voice(v, current, fading, dt, routed);
+      plan_voice(v, current, fading, dt, routed, plan[lanes]);
       lane_voice[lanes++] = &v;
     }
   if (lanes == 0) return;
@@ -586,10 +597,11 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
     dinc[j] = plan[j].increment_end - plan[j].increment_start;
   }
   PhaseRows phases;
-  if (std::any_of(dinc.begin(), dinc.end(), [](float d) { return d != 0.0f; }))
-    run_phases<true>(phase, inc0, dinc, ramp, m, phases);
+  const bool ramps = std::any_of(dinc.begin(), dinc.end(), [](float d) { return d != 0.0f; });
+  if (lanes <= 4)
+    (ramps ? run_phases<true, 1> : run_phases<false, 1>)(phase, inc0, dinc, ramp, m, phases);
   else
-    run_phases<false>(phase, inc0, dinc, ramp, m, phases);
+    (ramps ? run_phases<true, 2> : run_phases<false, 2>)(phase, inc0, dinc, ramp, m, phases);
 
   // Crossfade weight of the new table per sample, from the block's starting progress.
   Block fade_c;

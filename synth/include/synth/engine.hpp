@@ -121,7 +121,14 @@ class Engine {
   VoiceMod modulate(const Voice& v, std::uint32_t routed = kAllSources) const;
   // Envelopes, modulation, pitch, readers, gains and start values of one voice for one block.
   VoicePlan plan_voice(Voice& v, const Table& table, const Table* fading, float dt,
-                       std::uint32_t routed = kAllSources) const;
+                       std::uint32_t routed = kAllSources) const {
+    VoicePlan p;
+    plan_voice(v, table, fading, dt, routed, p);
+    return p;
+  }
+  // The same, written into `p`.
+  void plan_voice(Voice& v, const Table& table, const Table* fading, float dt,
+                  std::uint32_t routed, VoicePlan& p) const;
   // Stores the block's end values in the voice.
   void finish_voice(Voice& v, const VoicePlan& plan);
   // Crossfade progress per sample: a crossfade takes 10 ms.
@@ -161,6 +168,7 @@ class Engine {
  private:
   void render_block(float* out, std::size_t m, float dt, const Table& table,
                     std::uint32_t routed);
+  VoiceMod modulate_inline(const Voice& v, std::uint32_t routed) const;
   // Index of one of our voices, or kVoiceCount for a voice held elsewhere.
   std::size_t slot_of(const Voice& v) const;
   // Mip level for a frame size and frequency, remembered per voice and table slot: the log2
@@ -180,6 +188,11 @@ class Engine {
     FilterCoefficients coefficients{};
   };
   mutable std::array<FilterMemo, kVoiceCount> filter_memo_{};
+  // The routed sources of the matrix last rendered with.
+  ModMatrix routed_matrix_{};
+  std::uint32_t routed_ = routed_sources(ModMatrix{});
+  // The plans of the sounding voices in the block being rendered.
+  std::array<VoicePlan, kVoiceCount> plans_{};
   // t = (i + 1) / m for the last block length m seen.
   std::array<float, kBlockSize> ramp_{};
   std::size_t ramp_length_ = 0;
