@@ -64,7 +64,8 @@ float note_frequency(std::uint8_t key) {
   return 440.0f * std::exp2((static_cast<float>(key) - 69.0f) / 12.0f);
 }
 
-Engine::Engine(float rate) : sample_rate(std::max(rate, 1.0f)) {}
+Engine::Engine(float rate)
+    : sample_rate(std::max(rate, 1.0f)), blend_data_(blends_.size() * kBlendStride) {}
 
 void Engine::note_on(std::uint8_t key, float velocity) {
   auto same_key = std::find_if(voices.begin(), voices.end(),
@@ -141,6 +142,7 @@ void Engine::set_host_tempo(std::optional<float> tempo, std::optional<double> po
 }
 
 TableHandle Engine::set_table(TableHandle next) {
+  ++table_epoch_;
   TableHandle old = std::exchange(table, std::move(next));
   if (!table || !old || !is_active()) return old;
   crossfade = 0.0f;
@@ -201,7 +203,7 @@ void Engine::update_controllers_and_lfos(float dt, bool lfo_values) {
     }
     // floor rather than truncation keeps a phase run backwards by a negative rate inside 0..1;
     // a rate too large to be finite restarts the cycle instead of leaving a NaN behind.
-    p = p - std::floor(p);
+    if (!(p > 0.0f && p < 1.0f)) p = p - std::floor(p);  // inside the cycle floor(p) is 0
     if (!std::isfinite(p)) p = 0.0f;
     lfo_phase[k] = p;
     if (!lfo_values && settings.mod.lfo[k] == Route{}) continue;

@@ -10,6 +10,7 @@
 // corners starts from the first corner instead of from +0, which can only change the sign of an
 // exact zero.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -124,6 +125,57 @@ void run_phases(std::array<float, kVoiceCount>& phase, const std::array<float, k
   std::memcpy(phase.data(), ph, sizeof ph);
 }
 
+#if defined(__x86_64__)
+// Eight rows of eight lanes turned into eight lanes of eight samples, stored at column i.
+__attribute__((target("avx2"))) void store_transposed(const __m256 (&rows)[8], PhaseRows& out,
+                                                      std::size_t i) {
+  __m256 t[8], u[8];
+  for (std::size_t r = 0; r < 8; r += 2) {
+    t[r] = _mm256_unpacklo_ps(rows[r], rows[r + 1]);
+    t[r + 1] = _mm256_unpackhi_ps(rows[r], rows[r + 1]);
+  }
+  for (std::size_t r = 0; r < 8; r += 4) {
+    u[r] = _mm256_shuffle_ps(t[r], t[r + 2], 0x44);
+    u[r + 1] = _mm256_shuffle_ps(t[r], t[r + 2], 0xee);
+    u[r + 2] = _mm256_shuffle_ps(t[r + 1], t[r + 3], 0x44);
+    u[r + 3] = _mm256_shuffle_ps(t[r + 1], t[r + 3], 0xee);
+  }
+  for (std::size_t l = 0; l < 4; ++l) {
+    _mm256_storeu_ps(&out[l][i], _mm256_permute2f128_ps(u[l], u[l + 4], 0x20));
+    _mm256_storeu_ps(&out[l + 4][i], _mm256_permute2f128_ps(u[l], u[l + 4], 0x31));
+  }
+}
+
+// run_phases for all eight lanes in one AVX2 register, with the same operations.
+template <bool ramp>
+__attribute__((target("avx2"))) void run_phases_wide(std::array<float, kVoiceCount>& phase,
+                                                     const std::array<float, kVoiceCount>& inc0,
+                                                     const std::array<float, kVoiceCount>& dinc,
+                                                     const Block& t, std::size_t m,
+                                                     PhaseRows& out) {
+  __m256 ph = _mm256_loadu_ps(phase.data());
+  const __m256 inc = _mm256_loadu_ps(inc0.data()), d = _mm256_loadu_ps(dinc.data());
+  const __m256 one = _mm256_set1_ps(1.0f);
+  for (std::size_t i = 0; i < m; i += 8) {
+    __m256 rows[8];
+    for (std::size_t r = 0; r < 8; ++r) {
+      if (i + r >= m) {
+        rows[r] = _mm256_setzero_ps();
+        continue;
+      }
+      rows[r] = ph;
+      ph = _mm256_add_ps(ph, inc);
+      if constexpr (ramp) ph = _mm256_add_ps(ph, _mm256_mul_ps(d, _mm256_set1_ps(t[i + r])));
+      const __m256 wrap = _mm256_cmp_ps(ph, one, _CMP_GE_OQ);
+      if (__builtin_expect(_mm256_movemask_ps(wrap) != 0, 0))
+        ph = _mm256_blendv_ps(ph, _mm256_sub_ps(ph, one), wrap);
+    }
+    store_transposed(rows, out, i);
+  }
+  _mm256_storeu_ps(phase.data(), ph);
+}
+#endif
+
 // Read positions in one mip level for each sample: the two neighbouring samples and the fraction
 // between them, wrapping from the last sample to the first.
 struct Taps {
@@ -159,6 +211,8 @@ struct Corners {
   std::array<float, 8> weight{};        // still position
   const std::array<Block, 8>* weights = nullptr;  // moving position: per sample, else null
   std::size_t count = 0;
+  float step = 0.0f;    // level samples advanced per output sample, at most
+  bool padded = false;  // each level continues with its first samples (StillBlend::kPad)
 };
 
 // acc[i] = the sum over the first K corners, in corner order, of weight(c, i) x the level value
@@ -236,19 +290,46 @@ void read_narrow(const Corners& c, const Block& phase, std::size_t len, std::siz
 }
 
 #if defined(__x86_64__)
-// Where the eight samples of a group read their two neighbours: all within eight level samples,
-// within sixteen, or anywhere.
-enum class Spread { Eight, Sixteen, Any };
+// Where the eight samples of a group read their two neighbours: all within a window of eight or
+// sixteen level samples from the group's first, the same across the end of the cycle, or
+// anywhere.
+enum class Spread { Eight, Sixteen, Around, Any };
 
-// Reads of one group: the taps, and the first level sample of the group's window.
+// Reads of one group: the taps, and the group's window.
 struct WideTaps {
-  __m256i i0, i1, rel;  // rel = i0 - base
+  __m256i i0, i1;
+  __m256i rel;          // position in the window: i0 - base, plus len where the cycle wrapped
   __m256 second;        // the lanes reading from the second eight of a sixteen-sample window
+  __m256i inside[4];    // Around: the window lanes before the cycle's end, at offsets 0, 8, 1, 9
   std::int32_t base;
+  std::int32_t len;
 };
 
+// Eight level samples from `offset` into the window, wrapping at the cycle's end: the lanes
+// before the end are read from l + base + offset, the others len samples earlier. Lanes masked
+// off are not read, so neither read leaves the level.
+__attribute__((target("avx2"), always_inline)) inline __m256 around(const float* l,
+                                                                    const WideTaps& t,
+                                                                    std::int32_t offset,
+                                                                    __m256i inside) {
+  const auto at = reinterpret_cast<std::uintptr_t>(l) +
+                  static_cast<std::uintptr_t>(t.base + offset) * sizeof(float);
+  const __m256 before = _mm256_maskload_ps(reinterpret_cast<const float*>(at), inside);
+  const __m256 after = _mm256_maskload_ps(
+      reinterpret_cast<const float*>(at - static_cast<std::uintptr_t>(t.len) * sizeof(float)),
+      _mm256_xor_si256(inside, _mm256_set1_epi32(-1)));
+  return _mm256_or_ps(before, after);
+}
+
+// The window samples at the taps, from the window's first eight (w0) and second eight (w8).
+__attribute__((target("avx2"), always_inline)) inline __m256 spread16(const WideTaps& t,
+                                                                      __m256 w0, __m256 w8) {
+  return _mm256_blendv_ps(_mm256_permutevar8x32_ps(w0, t.rel),
+                          _mm256_permutevar8x32_ps(w8, t.rel), t.second);
+}
+
 // The eight-sample sum over the corners with AVX2, reading the neighbours as `spread` allows.
-template <Spread spread, bool per_sample>
+template <Spread spread, bool per_sample, bool unit>
 __attribute__((target("avx2"), always_inline)) inline __m256 sum_wide(const Corners& c,
                                                                       std::size_t i, __m256 frac,
                                                                       const WideTaps& t) {
@@ -261,17 +342,20 @@ __attribute__((target("avx2"), always_inline)) inline __m256 sum_wide(const Corn
       b = _mm256_permutevar8x32_ps(_mm256_loadu_ps(l + t.base + 1), t.rel);
     } else if constexpr (spread == Spread::Sixteen) {
       const float* p = l + t.base;
-      a = _mm256_blendv_ps(_mm256_permutevar8x32_ps(_mm256_loadu_ps(p), t.rel),
-                           _mm256_permutevar8x32_ps(_mm256_loadu_ps(p + 8), t.rel), t.second);
-      b = _mm256_blendv_ps(_mm256_permutevar8x32_ps(_mm256_loadu_ps(p + 1), t.rel),
-                           _mm256_permutevar8x32_ps(_mm256_loadu_ps(p + 9), t.rel), t.second);
+      a = spread16(t, _mm256_loadu_ps(p), _mm256_loadu_ps(p + 8));
+      b = spread16(t, _mm256_loadu_ps(p + 1), _mm256_loadu_ps(p + 9));
+    } else if constexpr (spread == Spread::Around) {
+      a = spread16(t, around(l, t, 0, t.inside[0]), around(l, t, 8, t.inside[1]));
+      b = spread16(t, around(l, t, 1, t.inside[2]), around(l, t, 9, t.inside[3]));
     } else {
       a = _mm256_i32gather_ps(l, t.i0, 4);
       b = _mm256_i32gather_ps(l, t.i1, 4);
     }
+    const __m256 value = _mm256_add_ps(a, _mm256_mul_ps(_mm256_sub_ps(b, a), frac));
+    if (unit) return value;  // one corner of weight 1: 1 x value is value
     const __m256 w =
         per_sample ? _mm256_loadu_ps(&(*c.weights)[k][i]) : _mm256_set1_ps(c.weight[k]);
-    const __m256 v = _mm256_mul_ps(w, _mm256_add_ps(a, _mm256_mul_ps(_mm256_sub_ps(b, a), frac)));
+    const __m256 v = _mm256_mul_ps(w, value);
     sum = k == 0 ? v : _mm256_add_ps(sum, v);
   }
   return sum;
@@ -279,40 +363,56 @@ __attribute__((target("avx2"), always_inline)) inline __m256 sum_wide(const Corn
 
 // The same as read_narrow with AVX2, eight samples at a time and the same operations per sample
 // (no fused multiply-add, which would round differently). A level is read at most about two
-// samples per output sample, so eight output samples usually fall within eight or sixteen
-// neighbouring level samples: those are loaded once per corner and spread by permutes. Groups
-// that wrap around the end of the cycle or stride further gather instead. Reads up to the next
-// multiple of eight past m (see make_taps).
-template <bool per_sample>
+// samples per output sample (its length is up to four times its highest harmonic), so eight
+// output samples usually fall within a window of eight or sixteen neighbouring level samples,
+// counted around the end of the cycle: the window is loaded once per corner and spread by
+// permutes. Groups that stride further gather instead. Reads up to the next multiple of eight
+// past m (see make_taps).
+template <bool per_sample, bool unit = false>
 __attribute__((target("avx2"))) void read_wide(const Corners& c, const Block& phase,
                                                std::size_t len, std::size_t m, Block& acc) {
   const __m256 scale = _mm256_set1_ps(static_cast<float>(len));
-  const __m256i last = _mm256_set1_epi32(static_cast<std::int32_t>(len - 1));
+  const auto slen = static_cast<std::int32_t>(len);
+  const __m256i last = _mm256_set1_epi32(slen - 1), cycle = _mm256_set1_epi32(slen);
   const __m256i one = _mm256_set1_epi32(1), seven = _mm256_set1_epi32(7);
   const __m256i fifteen = _mm256_set1_epi32(15), zero = _mm256_setzero_si256();
+  const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  // How far eight samples reach decides the window for the whole block, so the choice does not
+  // flip from group to group; each group still checks that its reads fit.
+  const float reach = 7.0f * c.step;
+  const bool eight = reach < 6.99f, sixteen = reach < 14.99f && len >= 17;
+  const std::size_t room = c.padded ? len + StillBlend::kPad : len;  // samples a window may read
   for (std::size_t i = 0; i < m; i += 8) {
     const __m256 pos = _mm256_mul_ps(_mm256_loadu_ps(&phase[i]), scale);
     WideTaps t;
+    t.len = slen;
     t.i0 = _mm256_min_epi32(_mm256_cvttps_epi32(pos), last);
     const __m256 frac = _mm256_sub_ps(pos, _mm256_cvtepi32_ps(t.i0));
     t.base = _mm256_cvtsi256_si32(t.i0);
     t.rel = _mm256_sub_epi32(t.i0, _mm256_set1_epi32(t.base));
-    const __m256i below = _mm256_cmpgt_epi32(zero, t.rel);
+    t.rel = _mm256_add_epi32(t.rel, _mm256_and_si256(cycle, _mm256_cmpgt_epi32(zero, t.rel)));
     const __m256i upper = _mm256_cmpgt_epi32(t.rel, seven);
-    const __m256i outside_eight = _mm256_or_si256(below, upper);
-    const __m256i outside_sixteen = _mm256_or_si256(below, _mm256_cmpgt_epi32(t.rel, fifteen));
-    // Phases are never negative, so neither is base; a window must end before the last
-    // sample, where the upper neighbour wraps to the first.
+    const __m256i beyond = _mm256_cmpgt_epi32(t.rel, fifteen);
+    // Phases are never negative, so neither is base. A plain window ends before the last
+    // sample, where the upper neighbour wraps to the first, unless the level is padded.
     const auto base = static_cast<std::size_t>(t.base);
     __m256 sum;
-    if (base + 9 <= len && _mm256_testz_si256(outside_eight, outside_eight)) {
-      sum = sum_wide<Spread::Eight, per_sample>(c, i, frac, t);
-    } else if (base + 17 <= len && _mm256_testz_si256(outside_sixteen, outside_sixteen)) {
+    if (eight && base + 9 <= room && _mm256_testz_si256(upper, upper)) {
+      sum = sum_wide<Spread::Eight, per_sample, unit>(c, i, frac, t);
+    } else if (sixteen && _mm256_testz_si256(beyond, beyond)) {
       t.second = _mm256_castsi256_ps(upper);
-      sum = sum_wide<Spread::Sixteen, per_sample>(c, i, frac, t);
+      if (base + 17 <= room) {
+        sum = sum_wide<Spread::Sixteen, per_sample, unit>(c, i, frac, t);
+      } else {
+        const std::int32_t offsets[4] = {0, 8, 1, 9};
+        for (std::size_t w = 0; w < 4; ++w)
+          t.inside[w] = _mm256_cmpgt_epi32(
+              cycle, _mm256_add_epi32(lane, _mm256_set1_epi32(t.base + offsets[w])));
+        sum = sum_wide<Spread::Around, per_sample, unit>(c, i, frac, t);
+      }
     } else {
       t.i1 = _mm256_andnot_si256(_mm256_cmpeq_epi32(t.i0, last), _mm256_add_epi32(t.i0, one));
-      sum = sum_wide<Spread::Any, per_sample>(c, i, frac, t);
+      sum = sum_wide<Spread::Any, per_sample, unit>(c, i, frac, t);
     }
     _mm256_storeu_ps(&acc[i], sum);
   }
@@ -323,7 +423,7 @@ bool wide_reads_available() {
   return __builtin_cpu_supports("avx2");
 }
 #else
-template <bool>
+template <bool, bool = false>
 void read_wide(const Corners& c, const Block& phase, std::size_t len, std::size_t m, Block& acc) {
   read_narrow(c, phase, len, m, acc);
 }
@@ -338,10 +438,51 @@ void read_corners(const Corners& c, const Block& phase, std::size_t len, std::si
                   Block& acc) {
   if (kWideReads && c.weights)
     read_wide<true>(c, phase, len, m, acc);
+  else if (kWideReads && c.count == 1 && c.weight[0] == 1.0f)
+    read_wide<false, true>(c, phase, len, m, acc);
   else if (kWideReads)
     read_wide<false>(c, phase, len, m, acc);
   else
     read_narrow(c, phase, len, m, acc);
+}
+
+// out[i] += (g0 + dg x ramp[i]) x v[i]: one voice's samples through its gain ramp into the
+// output.
+void add_gained_narrow(float* out, const Block& v, const Block& ramp, float g0, float dg,
+                       std::size_t m) {
+  const F4 a = splat(g0), d = splat(dg);
+  std::size_t i = 0;
+  for (; i + 4 <= m; i += 4)
+    store4(&out[i], load4(&out[i]) + (a + d * load4(&ramp[i])) * load4(&v[i]));
+  for (; i < m; ++i) out[i] = out[i] + (g0 + dg * ramp[i]) * v[i];
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) void add_gained_wide(float* out, const Block& v,
+                                                     const Block& ramp, float g0, float dg,
+                                                     std::size_t m) {
+  const __m256 a = _mm256_set1_ps(g0), d = _mm256_set1_ps(dg);
+  std::size_t i = 0;
+  for (; i + 8 <= m; i += 8) {
+    const __m256 gain = _mm256_add_ps(a, _mm256_mul_ps(d, _mm256_loadu_ps(&ramp[i])));
+    _mm256_storeu_ps(&out[i], _mm256_add_ps(_mm256_loadu_ps(&out[i]),
+                                            _mm256_mul_ps(gain, _mm256_loadu_ps(&v[i]))));
+  }
+  for (; i < m; ++i) out[i] = out[i] + (g0 + dg * ramp[i]) * v[i];
+}
+#else
+void add_gained_wide(float* out, const Block& v, const Block& ramp, float g0, float dg,
+                     std::size_t m) {
+  add_gained_narrow(out, v, ramp, g0, dg, m);
+}
+#endif
+
+void add_gained(float* out, const Block& v, const Block& ramp, float g0, float dg,
+                std::size_t m) {
+  if (kWideReads)
+    add_gained_wide(out, v, ramp, g0, dg, m);
+  else
+    add_gained_narrow(out, v, ramp, g0, dg, m);
 }
 
 // Still position: one set of weights for the block; corners of weight 0 are not read.
@@ -353,6 +494,41 @@ Corners still_corners(const Reader& r, const FrameWeights& fw) {
     c.weight[c.count++] = fw.weights[k];
   }
   return c;
+}
+
+// Blends the corners of a still position into data (padded), in corner order.
+void build_blend(const Corners& c, std::size_t len, float* data) {
+  for (std::size_t i = 0; i < len; ++i) data[i] = c.weight[0] * c.level[0][i];
+  for (std::size_t k = 1; k < c.count; ++k)
+    for (std::size_t i = 0; i < len; ++i) data[i] = data[i] + c.weight[k] * c.level[k][i];
+  for (std::size_t j = 0; j < StillBlend::kPad; ++j) data[len + j] = data[j % len];
+}
+
+// The corners a still position reads: its blend once the same position in the same level comes
+// twice running (a position that keeps still is blended once, one gliding to a stop is not
+// blended every block), else the frames around it.
+Corners still_read(const Reader& r, const Position& p, StillBlend& b, float* data,
+                   std::uint64_t epoch) {
+  const bool blendable = r.len <= StillBlend::kCapacity;
+  const bool same = blendable && b.epoch == epoch && b.offset == r.offset && b.len == r.len &&
+                    b.position == p;
+  if (same && b.built) {
+    Corners c;
+    c.level[0] = data;
+    c.weight[0] = 1.0f;
+    c.count = 1;
+    c.padded = true;
+    return c;
+  }
+  Corners c = still_corners(r, frame_weights(*r.table, p[0], p[1], p[2]));
+  if (!blendable || c.count < 2) return c;
+  if (!same) {
+    b = {p, r.offset, r.len, epoch, false};
+    return c;
+  }
+  build_blend(c, r.len, data);
+  b.built = true;
+  return still_read(r, p, b, data, epoch);
 }
 
 // One axis of a moving position over a block: the grid coordinate of each sample.
@@ -471,13 +647,23 @@ void read_crossing(const Reader& r, const Position& start, const Position& end, 
 
 // One voice's table values for the block from one table. `memo` holds the moving weights last
 // worked out for this table; they are reused when the voice follows the same path.
+// A voice's blend for one table, with the engine's table epoch.
+struct BlendSlot {
+  StillBlend& blend;
+  float* data;
+  std::uint64_t epoch;
+};
+
 void read_table(const Reader& r, const VoicePlan& plan, const Block& ramp, const Block& phase,
-                std::size_t m, MovingWeights& memo, Block& acc) {
+                std::size_t m, MovingWeights& memo, const BlendSlot& blend, Block& acc) {
   const Position& start = plan.position_start;
   const Position& end = plan.position_end;
+  const float step =
+      std::max(plan.increment_start, plan.increment_end) * static_cast<float>(r.len);
   if (start == end) {
-    read_corners(still_corners(r, frame_weights(*r.table, end[0], end[1], end[2])), phase, r.len,
-                 m, acc);
+    Corners c = still_read(r, end, blend.blend, blend.data, blend.epoch);
+    c.step = step;
+    read_corners(c, phase, r.len, m, acc);
     return;
   }
   if (!memo.same_path(*r.table, start, end)) plan_moving(*r.table, start, end, ramp, m, memo);
@@ -488,6 +674,7 @@ void read_table(const Reader& r, const VoicePlan& plan, const Block& ramp, const
   Corners c;
   c.weights = &memo.w;
   c.count = memo.count;
+  c.step = step;
   for (std::size_t k = 0; k < memo.count; ++k)
     c.level[k] = r.table->frame_data(memo.frames[k]) + r.offset;
   read_corners(c, phase, r.len, m, acc);
@@ -547,13 +734,19 @@ void Engine::render(float* out, std::size_t n) {
   std::fill_n(out, n, 0.0f);
   // render never changes `table`, so a plain pointer keeps the current table for the call.
   const Table* current = table.get();
-  // Settings stay as they are for the whole call; the routed set is worked out again only when
-  // the matrix has changed since the last call.
-  if (std::memcmp(&routed_matrix_, &settings.mod, sizeof(ModMatrix)) != 0) {
-    routed_matrix_ = settings.mod;
-    routed_ = routed_sources(routed_matrix_);
+  // Settings stay as they are for the whole call. Compared byte for byte: a difference only in
+  // padding costs a fresh plan and routed set, never a stale one.
+  if (std::memcmp(&settings_seen_, &settings, sizeof(Settings)) != 0) {
+    std::memcpy(&settings_seen_, &settings, sizeof(Settings));
+    routed_ = routed_sources(settings.mod);
+    ++plan_epoch_;
   }
   const std::uint32_t routed = routed_;
+  if (current != epoch_table_ || fading_table.get() != epoch_fading_) {
+    epoch_table_ = current;
+    epoch_fading_ = fading_table.get();
+    ++table_epoch_;
+  }
   for (std::size_t start = 0; start < n; start += kBlockSize) {
     const std::size_t m = std::min(kBlockSize, n - start);
     // LFO outputs nobody routes are needed only for mod_values after the last block.
@@ -569,6 +762,60 @@ void Engine::render(float* out, std::size_t n) {
   flush_block(out, n);
 }
 
+namespace {
+// Byte-for-byte equality of two records without padding, a word at a time.
+template <class T>
+bool same_bytes(const T& a, const T& b) {
+  static_assert(sizeof(T) % sizeof(std::uint64_t) == 0);
+  using Words = std::array<std::uint64_t, sizeof(T) / sizeof(std::uint64_t)>;
+  const auto x = std::bit_cast<Words>(a), y = std::bit_cast<Words>(b);
+  std::uint64_t differ = 0;
+  for (std::size_t i = 0; i < x.size(); ++i) differ |= x[i] ^ y[i];
+  return differ == 0;
+}
+}  // namespace
+
+Engine::SharedInputs Engine::shared_inputs(const Table& current, std::uint32_t routed) const {
+  static_assert(sizeof(SharedInputs) == 2 * sizeof(const Table*) + 14 * sizeof(float));
+  SharedInputs in;
+  in.current = &current;
+  in.fading = fading_table.get();
+  std::size_t k = 0;
+  for (float v : position) in.values[k++] = v;
+  in.values[k++] = pitch_bend;
+  in.values[k++] = sample_rate;
+  // Sources nobody routes stay 0: their values do not reach any plan.
+  const auto routed_value = [&](std::size_t source, float v) {
+    in.values[k++] = routed >> source & 1u ? v : 0.0f;
+  };
+  for (std::size_t i = 0; i < 3; ++i) routed_value(i, lfo_out[i]);
+  routed_value(6, smoothed[0]);  // wheel
+  routed_value(7, smoothed[1]);  // pressure
+  for (std::size_t i = 0; i < 3; ++i) routed_value(9 + i, smoothed[2 + i]);
+  return in;
+}
+
+void Engine::plan_lane(std::size_t slot, const Table& current, float dt, std::uint32_t routed,
+                       VoicePlan& p) {
+  Voice& v = voices[slot];
+  KeptPlan& kept = kept_[slot];
+  // Sustaining, the envelopes only set their levels to the sustain levels again, so with the
+  // same shared inputs and the same note every value of the plan comes out as last time; only
+  // the start values come from the voice as always.
+  const bool same = kept.epoch == plan_epoch_ && v.env1.stage == EnvStage::Sustain &&
+                    v.env2.stage == EnvStage::Sustain && !v.fresh && kept.freq == v.freq &&
+                    kept.velocity == v.velocity && kept.note == v.note && kept.held == v.held;
+  if (same) {
+    p = kept.plan;
+    p.gain_start = v.last_gain;
+    p.increment_start = v.last_increment;
+    p.position_start = v.last_position;
+    return;
+  }
+  plan_voice(v, current, fading_table.get(), dt, routed, p);
+  kept = {p, plan_epoch_, v.freq, v.velocity, v.note, v.held};
+}
+
 void Engine::render_block(float* out, std::size_t m, float dt, const Table& current,
                           std::uint32_t routed) {
   const Table* fading = fading_table.get();
@@ -578,10 +825,15 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
   std::array<Voice*, kVoiceCount> lane_voice{};
   std::array<VoicePlan, kVoiceCount>& plan = plans_;
   std::size_t lanes = 0;
-  for (Voice& v : voices)
-    if (v.active()) {
-      plan_voice(v, current, fading, dt, routed, plan[lanes]);
-      lane_voice[lanes++] = &v;
+  const SharedInputs shared = shared_inputs(current, routed);
+  if (!same_bytes(shared, shared_seen_)) {
+    shared_seen_ = shared;
+    ++plan_epoch_;
+  }
+  for (std::size_t slot = 0; slot < kVoiceCount; ++slot)
+    if (voices[slot].active()) {
+      plan_lane(slot, current, dt, routed, plan[lanes]);
+      lane_voice[lanes++] = &voices[slot];
     }
   if (lanes == 0) return;
 
@@ -600,6 +852,10 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
   const bool ramps = std::any_of(dinc.begin(), dinc.end(), [](float d) { return d != 0.0f; });
   if (lanes <= 4)
     (ramps ? run_phases<true, 1> : run_phases<false, 1>)(phase, inc0, dinc, ramp, m, phases);
+#if defined(__x86_64__)
+  else if (kWideReads)
+    (ramps ? run_phases_wide<true> : run_phases_wide<false>)(phase, inc0, dinc, ramp, m, phases);
+#endif
   else
     (ramps ? run_phases<true, 2> : run_phases<false, 2>)(phase, inc0, dinc, ramp, m, phases);
 
@@ -625,24 +881,25 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
     const VoicePlan& p = plan[j];
     const Block& phase = phases[j];
     Block v;
-    read_table(p.reader, p, ramp, phase, m, memo, v);
+    const std::size_t slot = slot_of(*lane_voice[j]);
+    const auto blend = [&](std::size_t which) {
+      const std::size_t b = 2 * slot + which;
+      return BlendSlot{blends_[b], blend_data_.data() + b * kBlendStride, table_epoch_};
+    };
+    read_table(p.reader, p, ramp, phase, m, memo, blend(0), v);
     if (fading_heard) {
       Block w;
-      read_table(p.fading_reader, p, ramp, phase, m, fading_memo, w);
+      read_table(p.fading_reader, p, ramp, phase, m, fading_memo, blend(1), w);
       for (std::size_t i = 0; i < m; ++i)
         if (fade_c[i] < 1.0f) v[i] = w[i] + fade_c[i] * (v[i] - w[i]);
     }
     // Gain ramp, then straight into the output when there is no filter (voices still add in
     // voice order), else into the lanes for the filter pass.
-    const F4 g0 = splat(p.gain_start), dg = splat(p.gain_end - p.gain_start);
-    std::size_t i = 0;
-    if (!filtered) {
-      for (; i + 4 <= m; i += 4)
-        store4(&out[i], load4(&out[i]) + (g0 + dg * load4(&ramp[i])) * load4(&v[i]));
-      for (; i < m; ++i) out[i] = out[i] + (g0[0] + dg[0] * ramp[i]) * v[i];
-    } else {
-      for (; i < m; ++i) voice_out[i][j] = (g0[0] + dg[0] * ramp[i]) * v[i];
-    }
+    const float g0 = p.gain_start, dg = p.gain_end - p.gain_start;
+    if (!filtered)
+      add_gained(out, v, ramp, g0, dg, m);
+    else
+      for (std::size_t i = 0; i < m; ++i) voice_out[i][j] = (g0 + dg * ramp[i]) * v[i];
   }
 
   if (filtered) {

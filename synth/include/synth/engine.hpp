@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "synth/envelope.hpp"
 #include "synth/filter.hpp"
@@ -78,6 +79,19 @@ inline float key_value(std::uint8_t note) {
 
 // Frequency in Hz of a MIDI key in equal temperament, A4 (69) = 440 Hz.
 float note_frequency(std::uint8_t key);
+
+// A still voice's corners blended into one level, so that its samples read one level instead of
+// several. Blending before interpolating reorders the arithmetic of the plain rendering; the
+// result differs from it by a few units in the last place.
+struct StillBlend {
+  static constexpr std::size_t kCapacity = 2048;  // the longest level blended
+  static constexpr std::size_t kPad = 16;         // the level's first samples again after its end
+  // What was last asked for: a position in one level of the table.
+  Position position{};
+  std::size_t offset = 0, len = 0;
+  std::uint64_t epoch = 0;  // the engine's table epoch when asked for
+  bool built = false;       // asked for twice running, and blended
+};
 
 class Engine {
  public:
@@ -188,9 +202,42 @@ class Engine {
     FilterCoefficients coefficients{};
   };
   mutable std::array<FilterMemo, kVoiceCount> filter_memo_{};
-  // The routed sources of the matrix last rendered with.
-  ModMatrix routed_matrix_{};
+  // The settings last rendered with, and their routed sources.
+  Settings settings_seen_{};
   std::uint32_t routed_ = routed_sources(ModMatrix{});
+
+  // A voice whose two envelopes sustain gets the same plan block after block while nothing else
+  // it depends on changes; that plan is kept and reused. plan_epoch_ counts the changes of the
+  // inputs all voices share: the settings, and per block the tables, the position, the pitch
+  // bend, the rate and the routed LFO and controller values.
+  struct SharedInputs {
+    const Table* current = nullptr;
+    const Table* fading = nullptr;
+    std::array<float, 14> values{};  // no padding: compared byte for byte
+  };
+  struct KeptPlan {
+    VoicePlan plan{};
+    std::uint64_t epoch = 0;  // the plan_epoch_ it was made in; 0 for none
+    float freq = 0.0f, velocity = 0.0f;
+    std::uint8_t note = 0;
+    bool held = false;
+  };
+  SharedInputs shared_inputs(const Table& current, std::uint32_t routed) const;
+  // The plan of voice `slot` for this block, reused when it can be.
+  void plan_lane(std::size_t slot, const Table& current, float dt, std::uint32_t routed,
+                 VoicePlan& p);
+  SharedInputs shared_seen_{};
+  // Blends per voice and table (current, fading): entry 2 x voice + table, with its samples at
+  // the same index times kBlendStride in blend_data_. table_epoch_ changes whenever the tables
+  // may have, so that a blend never outlives the table it was made from.
+  static constexpr std::size_t kBlendStride = StillBlend::kCapacity + StillBlend::kPad;
+  std::array<StillBlend, 2 * kVoiceCount> blends_{};
+  std::vector<float> blend_data_;
+  std::uint64_t table_epoch_ = 1;
+  const Table* epoch_table_ = nullptr;
+  const Table* epoch_fading_ = nullptr;
+  std::uint64_t plan_epoch_ = 1;
+  std::array<KeptPlan, kVoiceCount> kept_{};
   // The plans of the sounding voices in the block being rendered.
   std::array<VoicePlan, kVoiceCount> plans_{};
   // t = (i + 1) / m for the last block length m seen.
