@@ -263,9 +263,8 @@ void Engine::step_envelopes(Voice& v, float dt) const {
   }
   VoiceMod mod;
   mod.semitones = pitch;
-  mod.position = {clamp_nan_low(position[0] + x, 0.0f, 1.0f),
-                  clamp_nan_low(position[1] + y, 0.0f, 1.0f),
-                  clamp_nan_low(position[2] + z, 0.0f, 1.0f)};
+  mod.offset = {x, y, z};
+  mod.position = offset_position(position, mod.offset);
   // Amount 1 at value 1 raises the cutoff 6 octaves.
   mod.cutoff_factor = cutoff == 0.0f ? 1.0f : std::exp2(6.0f * cutoff);
   mod.resonance = settings.filter.resonance + res;
@@ -281,10 +280,17 @@ VoiceMod Engine::modulate(const Voice& v, std::uint32_t routed) const {
   return modulate_inline(v, routed);
 }
 
+Position Engine::offset_position(const Position& position, const Position& offset) {
+  return {clamp_nan_low(position[0] + offset[0], 0.0f, 1.0f),
+          clamp_nan_low(position[1] + offset[1], 0.0f, 1.0f),
+          clamp_nan_low(position[2] + offset[2], 0.0f, 1.0f)};
+}
+
 void Engine::plan_voice(Voice& v, const Table& current, const Table* fading, float dt,
-                        std::uint32_t routed, VoicePlan& p) const {
+                        std::uint32_t routed, VoicePlan& p, Position* offset) const {
   step_envelopes(v, dt);
   const VoiceMod mod = modulate_inline(v, routed);
+  if (offset) *offset = mod.offset;
   const float f = mod.semitones == 0.0f ? v.freq : v.freq * std::exp2(mod.semitones / 12.0f);
   const std::size_t slot = slot_of(v);  // which voice, for the memos
   p.increment_end = safe_increment(f / sample_rate);
@@ -332,14 +338,6 @@ std::size_t Engine::cached_mip_level(std::size_t slot, const Table& t, float f) 
   if (memo.frame_size != t.frame_size() || memo.freq != f)
     memo = {t.frame_size(), f, mip_level(t, f, sample_rate)};
   return memo.level;
-}
-
-void Engine::finish_voice(Voice& v, const VoicePlan& plan) {
-  v.last_gain = plan.gain_end;
-  v.last_increment = plan.increment_end;
-  v.last_position = plan.position_end;
-  v.fresh = false;
-  if (v.started == note_counter) live_position = plan.position_end;
 }
 
 void Engine::advance_crossfade(std::size_t m) {

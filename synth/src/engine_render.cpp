@@ -13,6 +13,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -207,12 +208,21 @@ void make_taps(const Block& phase, std::size_t len, std::size_t m, Taps& taps) {
 // The frames one voice reads from one table in one block, and how much each one weighs: one
 // weight per corner for the whole block, or one per sample.
 struct Corners {
-  std::array<const float*, 8> level{};  // the block's mip level in each corner's frame
-  std::array<float, 8> weight{};        // still position
+  // Only the first `count` entries are set.
+  std::array<const float*, 8> level;  // the block's mip level in each corner's frame
+  std::array<float, 8> weight;        // still position
   const std::array<Block, 8>* weights = nullptr;  // moving position: per sample, else null
   std::size_t count = 0;
   float step = 0.0f;    // level samples advanced per output sample, at most
   bool padded = false;  // each level continues with its first samples (StillBlend::kPad)
+};
+
+// A voice's gain ramp over the block, for reads that go straight into the output:
+// out[i] += (g0 + dg x ramp[i]) x value.
+struct Gain {
+  float* out;
+  float g0, dg;
+  const Block& ramp;
 };
 
 // acc[i] = the sum over the first K corners, in corner order, of weight(c, i) x the level value
@@ -368,9 +378,10 @@ __attribute__((target("avx2"), always_inline)) inline __m256 sum_wide(const Corn
 // counted around the end of the cycle: the window is loaded once per corner and spread by
 // permutes. Groups that stride further gather instead. Reads up to the next multiple of eight
 // past m (see make_taps).
-template <bool per_sample, bool unit = false>
+template <bool per_sample, bool unit = false, bool into = false>
 __attribute__((target("avx2"))) void read_wide(const Corners& c, const Block& phase,
-                                               std::size_t len, std::size_t m, Block& acc) {
+                                               std::size_t len, std::size_t m, Block& acc,
+                                               const Gain* gain = nullptr) {
   const __m256 scale = _mm256_set1_ps(static_cast<float>(len));
   const auto slen = static_cast<std::int32_t>(len);
   const __m256i last = _mm256_set1_epi32(slen - 1), cycle = _mm256_set1_epi32(slen);
@@ -414,17 +425,28 @@ __attribute__((target("avx2"))) void read_wide(const Corners& c, const Block& ph
       t.i1 = _mm256_andnot_si256(_mm256_cmpeq_epi32(t.i0, last), _mm256_add_epi32(t.i0, one));
       sum = sum_wide<Spread::Any, per_sample, unit>(c, i, frac, t);
     }
-    _mm256_storeu_ps(&acc[i], sum);
+    if constexpr (into) {  // m is a multiple of eight here
+      const __m256 g = _mm256_add_ps(_mm256_set1_ps(gain->g0),
+                                     _mm256_mul_ps(_mm256_set1_ps(gain->dg),
+                                                   _mm256_loadu_ps(&gain->ramp[i])));
+      float* out = gain->out + i;
+      _mm256_storeu_ps(out, _mm256_add_ps(_mm256_loadu_ps(out), _mm256_mul_ps(g, sum)));
+    } else {
+      _mm256_storeu_ps(&acc[i], sum);
+    }
   }
 }
 
 bool wide_reads_available() {
+  // QUILLORY_NO_AVX2 keeps the four-lane passes, so that they can be tested on any machine.
+  if (std::getenv("QUILLORY_NO_AVX2")) return false;
   __builtin_cpu_init();
   return __builtin_cpu_supports("avx2");
 }
 #else
-template <bool, bool = false>
-void read_wide(const Corners& c, const Block& phase, std::size_t len, std::size_t m, Block& acc) {
+template <bool, bool = false, bool = false>
+void read_wide(const Corners& c, const Block& phase, std::size_t len, std::size_t m, Block& acc,
+               const Gain* = nullptr) {
   read_narrow(c, phase, len, m, acc);
 }
 bool wide_reads_available() {
@@ -434,17 +456,6 @@ bool wide_reads_available() {
 
 const bool kWideReads = wide_reads_available();
 
-void read_corners(const Corners& c, const Block& phase, std::size_t len, std::size_t m,
-                  Block& acc) {
-  if (kWideReads && c.weights)
-    read_wide<true>(c, phase, len, m, acc);
-  else if (kWideReads && c.count == 1 && c.weight[0] == 1.0f)
-    read_wide<false, true>(c, phase, len, m, acc);
-  else if (kWideReads)
-    read_wide<false>(c, phase, len, m, acc);
-  else
-    read_narrow(c, phase, len, m, acc);
-}
 
 // out[i] += (g0 + dg x ramp[i]) x v[i]: one voice's samples through its gain ramp into the
 // output.
@@ -483,6 +494,31 @@ void add_gained(float* out, const Block& v, const Block& ramp, float g0, float d
     add_gained_wide(out, v, ramp, g0, dg, m);
   else
     add_gained_narrow(out, v, ramp, g0, dg, m);
+}
+
+// One voice's blended table values for the block: into acc, or with a gain straight into the
+// output (acc is then scratch).
+void read_corners(const Corners& c, const Block& phase, std::size_t len, std::size_t m,
+                  Block& acc, const Gain* gain = nullptr) {
+  const bool unit = !c.weights && c.count == 1 && c.weight[0] == 1.0f;
+  if (kWideReads && gain && m % 8 == 0) {
+    if (c.weights)
+      read_wide<true, false, true>(c, phase, len, m, acc, gain);
+    else if (unit)
+      read_wide<false, true, true>(c, phase, len, m, acc, gain);
+    else
+      read_wide<false, false, true>(c, phase, len, m, acc, gain);
+    return;
+  }
+  if (kWideReads && c.weights)
+    read_wide<true>(c, phase, len, m, acc);
+  else if (kWideReads && unit)
+    read_wide<false, true>(c, phase, len, m, acc);
+  else if (kWideReads)
+    read_wide<false>(c, phase, len, m, acc);
+  else
+    read_narrow(c, phase, len, m, acc);
+  if (gain) add_gained(gain->out, acc, gain->ramp, gain->g0, gain->dg, m);
 }
 
 // Still position: one set of weights for the block; corners of weight 0 are not read.
@@ -645,8 +681,6 @@ void read_crossing(const Reader& r, const Position& start, const Position& end, 
   }
 }
 
-// One voice's table values for the block from one table. `memo` holds the moving weights last
-// worked out for this table; they are reused when the voice follows the same path.
 // A voice's blend for one table, with the engine's table epoch.
 struct BlendSlot {
   StillBlend& blend;
@@ -654,8 +688,12 @@ struct BlendSlot {
   std::uint64_t epoch;
 };
 
+// One voice's table values for the block from one table: into acc, or with `gain` straight into
+// the output. `memo` holds the moving weights last worked out for this table; they are reused
+// when the voice follows the same path.
 void read_table(const Reader& r, const VoicePlan& plan, const Block& ramp, const Block& phase,
-                std::size_t m, MovingWeights& memo, const BlendSlot& blend, Block& acc) {
+                std::size_t m, MovingWeights& memo, const BlendSlot& blend, Block& acc,
+                const Gain* gain = nullptr) {
   const Position& start = plan.position_start;
   const Position& end = plan.position_end;
   const float step =
@@ -663,12 +701,13 @@ void read_table(const Reader& r, const VoicePlan& plan, const Block& ramp, const
   if (start == end) {
     Corners c = still_read(r, end, blend.blend, blend.data, blend.epoch);
     c.step = step;
-    read_corners(c, phase, r.len, m, acc);
+    read_corners(c, phase, r.len, m, acc, gain);
     return;
   }
   if (!memo.same_path(*r.table, start, end)) plan_moving(*r.table, start, end, ramp, m, memo);
   if (!memo.one_cell) {
     read_crossing(r, start, end, ramp, phase, m, acc);
+    if (gain) add_gained(gain->out, acc, gain->ramp, gain->g0, gain->dg, m);
     return;
   }
   Corners c;
@@ -677,40 +716,109 @@ void read_table(const Reader& r, const VoicePlan& plan, const Block& ramp, const
   c.step = step;
   for (std::size_t k = 0; k < memo.count; ++k)
     c.level[k] = r.table->frame_data(memo.frames[k]) + r.offset;
-  read_corners(c, phase, r.len, m, acc);
+  read_corners(c, phase, r.len, m, acc, gain);
 }
 
-// The filter of every lane over one block; x holds the input and receives the output. The
-// lanes run four side by side with the operations of filter_sample.
-template <FilterType type>
-void filter_lanes(LaneBlock& x, const std::array<FilterCoefficients, kVoiceCount>& c,
-                  std::array<std::array<float, 2>, kVoiceCount>& state, std::size_t m) {
-  F4 k[kQuads], a1[kQuads], a2[kQuads], a3[kQuads], ic1[kQuads], ic2[kQuads];
-  for (std::size_t q = 0; q < kQuads; ++q)
-    for (std::size_t l = 0; l < 4; ++l) {
-      const std::size_t j = 4 * q + l;
-      k[q][l] = c[j].k;
-      a1[q][l] = c[j].a1;
-      a2[q][l] = c[j].a2;
-      a3[q][l] = c[j].a3;
-      ic1[q][l] = state[j][0];
-      ic2[q][l] = state[j][1];
+using FilterSet = std::array<FilterCoefficients, kVoiceCount>;
+using FilterStates = std::array<std::array<float, 2>, kVoiceCount>;
+
+// The filter of every lane over one block; x holds the input and receives the output. The lanes
+// run side by side in vectors V with the operations of filter_sample.
+template <FilterType type, class V>
+[[gnu::always_inline]] inline void filter_body(LaneBlock& x, const FilterSet& c,
+                                               FilterStates& state, std::size_t m) {
+  constexpr std::size_t W = sizeof(V) / sizeof(float), G = kVoiceCount / W;
+  V k[G], a1[G], a2[G], a3[G], ic1[G], ic2[G];
+  for (std::size_t g = 0; g < G; ++g)
+    for (std::size_t l = 0; l < W; ++l) {
+      const std::size_t j = W * g + l;
+      k[g][l] = c[j].k;
+      a1[g][l] = c[j].a1;
+      a2[g][l] = c[j].a2;
+      a3[g][l] = c[j].a3;
+      ic1[g][l] = state[j][0];
+      ic2[g][l] = state[j][1];
     }
-  const F4 two = splat(2.0f);
+  const V two = V{} + 2.0f;
   for (std::size_t i = 0; i < m; ++i)
-    for (std::size_t q = 0; q < kQuads; ++q) {
-      const F4 in = load4(&x[i][4 * q]);
-      const F4 u = in - ic2[q];
-      const F4 band = a1[q] * ic1[q] + a2[q] * u;
-      const F4 low = ic2[q] + a2[q] * ic1[q] + a3[q] * u;
-      ic1[q] = two * band - ic1[q];
-      ic2[q] = two * low - ic2[q];
-      if constexpr (type == FilterType::LowPass) store4(&x[i][4 * q], low);
-      if constexpr (type == FilterType::HighPass) store4(&x[i][4 * q], in - k[q] * band - low);
-      if constexpr (type == FilterType::BandPass) store4(&x[i][4 * q], k[q] * band);
+    for (std::size_t g = 0; g < G; ++g) {
+      V in, out;
+      std::memcpy(&in, &x[i][W * g], sizeof in);
+      const V u = in - ic2[g];
+      const V band = a1[g] * ic1[g] + a2[g] * u;
+      const V low = ic2[g] + a2[g] * ic1[g] + a3[g] * u;
+      ic1[g] = two * band - ic1[g];
+      ic2[g] = two * low - ic2[g];
+      if constexpr (type == FilterType::LowPass) out = low;
+      if constexpr (type == FilterType::HighPass) out = in - k[g] * band - low;
+      if constexpr (type == FilterType::BandPass) out = k[g] * band;
+      std::memcpy(&x[i][W * g], &out, sizeof out);
     }
-  for (std::size_t q = 0; q < kQuads; ++q)
-    for (std::size_t l = 0; l < 4; ++l) state[4 * q + l] = {ic1[q][l], ic2[q][l]};
+  for (std::size_t g = 0; g < G; ++g)
+    for (std::size_t l = 0; l < W; ++l) state[W * g + l] = {ic1[g][l], ic2[g][l]};
+}
+
+template <FilterType type>
+void filter_lanes_narrow(LaneBlock& x, const FilterSet& c, FilterStates& state, std::size_t m) {
+  filter_body<type, F4>(x, c, state, m);
+}
+
+// x[i][0] + x[i][1] + ... + x[i][lanes - 1] added to out[i]: voices add into the output in voice
+// order, as they would one after another.
+void add_lanes_narrow(float* out, const LaneBlock& x, std::size_t lanes, std::size_t m) {
+  for (std::size_t i = 0; i < m; ++i)
+    for (std::size_t j = 0; j < lanes; ++j) out[i] = out[i] + x[i][j];
+}
+
+#if defined(__x86_64__)
+using F8 = float __attribute__((vector_size(32)));
+
+template <FilterType type>
+__attribute__((target("avx2"))) void filter_lanes_wide(LaneBlock& x, const FilterSet& c,
+                                                       FilterStates& state, std::size_t m) {
+  filter_body<type, F8>(x, c, state, m);
+}
+
+// add_lanes_narrow eight samples at a time: each tile of eight samples is turned around into one
+// row per lane, and the rows are added in lane order.
+__attribute__((target("avx2"))) void add_lanes_wide(float* out, const LaneBlock& x,
+                                                    std::size_t lanes, std::size_t m) {
+  std::size_t i = 0;
+  for (; i + 8 <= m; i += 8) {
+    __m256 rows[8];
+    for (std::size_t r = 0; r < 8; ++r) rows[r] = _mm256_loadu_ps(x[i + r].data());
+    PhaseRows columns;
+    store_transposed(rows, columns, 0);
+    __m256 sum = _mm256_loadu_ps(out + i);
+    for (std::size_t j = 0; j < lanes; ++j) sum = _mm256_add_ps(sum, _mm256_loadu_ps(&columns[j][0]));
+    _mm256_storeu_ps(out + i, sum);
+  }
+  for (; i < m; ++i)
+    for (std::size_t j = 0; j < lanes; ++j) out[i] = out[i] + x[i][j];
+}
+#else
+template <FilterType type>
+void filter_lanes_wide(LaneBlock& x, const FilterSet& c, FilterStates& state, std::size_t m) {
+  filter_lanes_narrow<type>(x, c, state, m);
+}
+void add_lanes_wide(float* out, const LaneBlock& x, std::size_t lanes, std::size_t m) {
+  add_lanes_narrow(out, x, lanes, m);
+}
+#endif
+
+template <FilterType type>
+void filter_lanes(LaneBlock& x, const FilterSet& c, FilterStates& state, std::size_t m) {
+  if (kWideReads)
+    filter_lanes_wide<type>(x, c, state, m);
+  else
+    filter_lanes_narrow<type>(x, c, state, m);
+}
+
+void add_lanes(float* out, const LaneBlock& x, std::size_t lanes, std::size_t m) {
+  if (kWideReads)
+    add_lanes_wide(out, x, lanes, m);
+  else
+    add_lanes_narrow(out, x, lanes, m);
 }
 
 // flush_tiny over a buffer, four samples at a time: a sample is kept when its magnitude lies in
@@ -773,15 +881,15 @@ bool same_bytes(const T& a, const T& b) {
   for (std::size_t i = 0; i < x.size(); ++i) differ |= x[i] ^ y[i];
   return differ == 0;
 }
+using Bits3 = std::array<std::uint32_t, 3>;
 }  // namespace
 
 Engine::SharedInputs Engine::shared_inputs(const Table& current, std::uint32_t routed) const {
-  static_assert(sizeof(SharedInputs) == 2 * sizeof(const Table*) + 14 * sizeof(float));
+  static_assert(sizeof(SharedInputs) == 2 * sizeof(const Table*) + 12 * sizeof(float));
   SharedInputs in;
   in.current = &current;
   in.fading = fading_table.get();
   std::size_t k = 0;
-  for (float v : position) in.values[k++] = v;
   in.values[k++] = pitch_bend;
   in.values[k++] = sample_rate;
   // Sources nobody routes stay 0: their values do not reach any plan.
@@ -800,20 +908,26 @@ void Engine::plan_lane(std::size_t slot, const Table& current, float dt, std::ui
   Voice& v = voices[slot];
   KeptPlan& kept = kept_[slot];
   // Sustaining, the envelopes only set their levels to the sustain levels again, so with the
-  // same shared inputs and the same note every value of the plan comes out as last time; only
-  // the start values come from the voice as always.
+  // same shared inputs and the same note every value of the plan comes out as last time, but for
+  // the position when the table position has moved; the start values come from the voice as
+  // always.
   const bool same = kept.epoch == plan_epoch_ && v.env1.stage == EnvStage::Sustain &&
                     v.env2.stage == EnvStage::Sustain && !v.fresh && kept.freq == v.freq &&
                     kept.velocity == v.velocity && kept.note == v.note && kept.held == v.held;
   if (same) {
+    if (std::bit_cast<Bits3>(kept.position) != std::bit_cast<Bits3>(position)) {
+      kept.position = position;
+      kept.plan.position_end = offset_position(position, kept.offset);
+    }
     p = kept.plan;
     p.gain_start = v.last_gain;
     p.increment_start = v.last_increment;
     p.position_start = v.last_position;
     return;
   }
-  plan_voice(v, current, fading_table.get(), dt, routed, p);
-  kept = {p, plan_epoch_, v.freq, v.velocity, v.note, v.held};
+  Position offset;
+  plan_voice(v, current, fading_table.get(), dt, routed, p, &offset);
+  kept = {p, position, offset, plan_epoch_, v.freq, v.velocity, v.note, v.held};
 }
 
 void Engine::render_block(float* out, std::size_t m, float dt, const Table& current,
@@ -823,6 +937,7 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
 
   // Plan every voice that sounds at the start of the block, in voice order.
   std::array<Voice*, kVoiceCount> lane_voice{};
+  std::array<std::size_t, kVoiceCount> lane_slot{};
   std::array<VoicePlan, kVoiceCount>& plan = plans_;
   std::size_t lanes = 0;
   const SharedInputs shared = shared_inputs(current, routed);
@@ -833,6 +948,7 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
   for (std::size_t slot = 0; slot < kVoiceCount; ++slot)
     if (voices[slot].active()) {
       plan_lane(slot, current, dt, routed, plan[lanes]);
+      lane_slot[lanes] = slot;
       lane_voice[lanes++] = &voices[slot];
     }
   if (lanes == 0) return;
@@ -881,11 +997,19 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
     const VoicePlan& p = plan[j];
     const Block& phase = phases[j];
     Block v;
-    const std::size_t slot = slot_of(*lane_voice[j]);
+    const std::size_t slot = lane_slot[j];
     const auto blend = [&](std::size_t which) {
       const std::size_t b = 2 * slot + which;
       return BlendSlot{blends_[b], blend_data_.data() + b * kBlendStride, table_epoch_};
     };
+    // Gain ramp, then straight into the output when there is no filter (voices still add in
+    // voice order), else into the lanes for the filter pass.
+    const float g0 = p.gain_start, dg = p.gain_end - p.gain_start;
+    if (!filtered && !fading_heard) {
+      const Gain gain{out, g0, dg, ramp};
+      read_table(p.reader, p, ramp, phase, m, memo, blend(0), v, &gain);
+      continue;
+    }
     read_table(p.reader, p, ramp, phase, m, memo, blend(0), v);
     if (fading_heard) {
       Block w;
@@ -893,9 +1017,6 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
       for (std::size_t i = 0; i < m; ++i)
         if (fade_c[i] < 1.0f) v[i] = w[i] + fade_c[i] * (v[i] - w[i]);
     }
-    // Gain ramp, then straight into the output when there is no filter (voices still add in
-    // voice order), else into the lanes for the filter pass.
-    const float g0 = p.gain_start, dg = p.gain_end - p.gain_start;
     if (!filtered)
       add_gained(out, v, ramp, g0, dg, m);
     else
@@ -903,8 +1024,8 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
   }
 
   if (filtered) {
-    std::array<FilterCoefficients, kVoiceCount> coefficients{};
-    std::array<std::array<float, 2>, kVoiceCount> state{};
+    FilterSet coefficients{};
+    FilterStates state{};
     for (std::size_t j = 0; j < lanes; ++j) {
       coefficients[j] = plan[j].filter;
       state[j] = lane_voice[j]->filter_state;
@@ -924,9 +1045,7 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
     }
     for (std::size_t j = 0; j < lanes; ++j)
       lane_voice[j]->filter_state = {flush_tiny(state[j][0]), flush_tiny(state[j][1])};
-    // Voices add into the output in voice order, as they would one after another.
-    for (std::size_t i = 0; i < m; ++i)
-      for (std::size_t j = 0; j < lanes; ++j) out[i] = out[i] + voice_out[i][j];
+    add_lanes(out, voice_out, lanes, m);
   }
 
   for (std::size_t j = 0; j < lanes; ++j) {

@@ -67,6 +67,10 @@ std::vector<Scenario> scenarios() {
   const TableHandle cube = harmonic_table(32, 4, 3, 2);
   const TableHandle grid = harmonic_table(64, 16, 16);
   const TableHandle line = harmonic_table(128, 5);
+  // The shape of grid, other sounds: a switch between the two changes nothing but the samples.
+  const TableHandle other_grid = testing::make_table(64, 16, 16, 1, [](std::size_t f, std::size_t i) {
+    return std::sin(0.1f * static_cast<float>(i * (f % 3 + 1)));
+  });
   return {
       {"still on a grid point",
        [=](Engine& e) {
@@ -116,6 +120,32 @@ std::vector<Scenario> scenarios() {
          if (k % 5 == 0) e.note_on(static_cast<std::uint8_t>(40 + (k * 7) % 40), 0.8f);
          if (k % 5 == 3) e.note_off(static_cast<std::uint8_t>(40 + ((k - 3) * 7) % 40));
          e.set_pitch_bend(std::sin(static_cast<float>(k) * 0.2f));
+       }},
+      {"sustained chord, still, while tables, settings and controllers change",
+       [=](Engine& e) {
+         e.table = grid;
+         e.settings = testing::quick_envelope(0.7f);
+         e.settings.adsr2 = e.settings.adsr;
+         e.set_position(0.3f, 0.6f, 0.4f);
+         chord(e);
+       },
+       [=](Engine& e, std::size_t k) {
+         Settings& s = e.settings;
+         if (k == 8) e.table = other_grid;  // same shape, no crossfade
+         if (k == 10) e.set_table(cube);
+         if (k == 54) e.set_table(grid);
+         if (k == 14) s.adsr.s = 0.4f;
+         if (k == 18) e.set_position(0.7f, 0.2f, 0.9f);
+         if (k == 24) s.filter = {FilterType::LowPass, 900.0f, 0.5f};
+         if (k == 28) {
+           s.mod.wheel = {.x = 0.3f, .pitch = 0.1f};
+           e.set_mod_wheel(0.5f);
+         }
+         if (k == 34) e.set_pitch_bend(0.5f);
+         if (k == 40) e.table = line;
+         if (k == 46) s.filter.type = FilterType::Off;
+         if (k == 50) e.note_off(60);
+         if (e.retired_table) e.retired_table.reset();
        }},
       {"hostile amounts",
        [=](Engine& e) {

@@ -49,6 +49,7 @@ struct Voice {
 // What the modulation matrix makes of one voice in one block.
 struct VoiceMod {
   float semitones = 0.0f;  // pitch offset, bend included
+  Position offset{};       // the routes' move of the table position
   Position position{};     // modulated table position, each axis 0..1
   float cutoff_factor = 1.0f;
   float resonance = 0.0f;  // before the filter's clamp
@@ -140,11 +141,19 @@ class Engine {
     plan_voice(v, table, fading, dt, routed, p);
     return p;
   }
-  // The same, written into `p`.
+  // The same, written into `p`; with `offset`, also the routes' move of the position.
   void plan_voice(Voice& v, const Table& table, const Table* fading, float dt,
-                  std::uint32_t routed, VoicePlan& p) const;
+                  std::uint32_t routed, VoicePlan& p, Position* offset = nullptr) const;
+  // The table position moved by the routes: each axis clamped to 0..1, NaN to 0.
+  static Position offset_position(const Position& position, const Position& offset);
   // Stores the block's end values in the voice.
-  void finish_voice(Voice& v, const VoicePlan& plan);
+  void finish_voice(Voice& v, const VoicePlan& plan) {
+    v.last_gain = plan.gain_end;
+    v.last_increment = plan.increment_end;
+    v.last_position = plan.position_end;
+    v.fresh = false;
+    if (v.started == note_counter) live_position = plan.position_end;
+  }
   // Crossfade progress per sample: a crossfade takes 10 ms.
   float crossfade_step() const { return 1.0f / (kCrossfadeSeconds * sample_rate); }
   // Advances a running crossfade by m samples and parks its old table when it ends.
@@ -207,16 +216,19 @@ class Engine {
   std::uint32_t routed_ = routed_sources(ModMatrix{});
 
   // A voice whose two envelopes sustain gets the same plan block after block while nothing else
-  // it depends on changes; that plan is kept and reused. plan_epoch_ counts the changes of the
-  // inputs all voices share: the settings, and per block the tables, the position, the pitch
-  // bend, the rate and the routed LFO and controller values.
+  // it depends on changes; that plan is kept and reused, with only its position moved when the
+  // table position alone has changed. plan_epoch_ counts the changes of the other inputs all
+  // voices share: the settings, and per block the tables, the pitch bend, the rate and the
+  // routed LFO and controller values.
   struct SharedInputs {
     const Table* current = nullptr;
     const Table* fading = nullptr;
-    std::array<float, 14> values{};  // no padding: compared byte for byte
+    std::array<float, 12> values{};  // no padding: compared byte for byte
   };
   struct KeptPlan {
     VoicePlan plan{};
+    Position position{};      // the table position it was made for
+    Position offset{};        // the routes' move of it
     std::uint64_t epoch = 0;  // the plan_epoch_ it was made in; 0 for none
     float freq = 0.0f, velocity = 0.0f;
     std::uint8_t note = 0;
