@@ -1,14 +1,19 @@
 // Engine::render: the block loop and the per-sample work of the voices.
 //
-// Per block, every sounding voice is planned first (envelopes, modulation, readers, gains); the
-// per-sample work then runs in passes that each do one thing over the whole block: the phases of
-// all voices side by side, the table reads of one voice (specialised per block for a still
-// position, a position moving inside one grid cell, and the general case), the crossfade and
-// gain, and the filters of all voices side by side. Each value is computed with the same
-// single-precision operations in the same order as a per-sample rendering would use, so the
-// passes change where the work happens, not the result; the only difference is that a sum of
-// corners starts from the first corner instead of from +0, which can only change the sign of an
-// exact zero.
+// Per block, every sounding voice is planned first (envelopes, modulation, readers, gains); a
+// voice whose envelopes sustain reuses its last plan while nothing it depends on has changed.
+// The per-sample work then runs in passes that each do one thing over the whole block: the
+// phases of all voices side by side, the table reads of one voice (specialised per block for a
+// still position, a position moving inside one grid cell, and the general case) with the
+// crossfade and gain, and the filters of all voices side by side. The passes keep the
+// single-precision operations of a per-sample rendering in the same order, so they change where
+// the work happens, not the result, with two exceptions: a sum of corners starts from the first
+// corner instead of from +0 (which can only change the sign of an exact zero), and a position
+// that stays still reads its corners blended into one level (StillBlend), which rounds
+// differently by a few units in the last place.
+//
+// On processors with AVX2 the passes run eight lanes wide, chosen when the program starts; the
+// four-lane passes stay for the others (and for tests, with QUILLORY_NO_AVX2 set).
 #include <algorithm>
 #include <bit>
 #include <cmath>
