@@ -142,7 +142,9 @@ void Engine::set_host_tempo(std::optional<float> tempo, std::optional<double> po
 }
 
 TableHandle Engine::set_table(TableHandle next) {
+  // A new table may sit where a released one was: nothing kept from the old one may be reused.
   ++table_epoch_;
+  ++plan_epoch_;
   TableHandle old = std::exchange(table, std::move(next));
   if (!table || !old || !is_active()) return old;
   crossfade = 0.0f;

@@ -859,6 +859,7 @@ void Engine::render(float* out, std::size_t n) {
     epoch_table_ = current;
     epoch_fading_ = fading_table.get();
     ++table_epoch_;
+    ++plan_epoch_;
   }
   for (std::size_t start = 0; start < n; start += kBlockSize) {
     const std::size_t m = std::min(kBlockSize, n - start);
