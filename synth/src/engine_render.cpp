@@ -890,7 +890,8 @@ bool same_bytes(const T& a, const T& b) {
 using Bits3 = std::array<std::uint32_t, 3>;
 }  // namespace
 
-Engine::SharedInputs Engine::shared_inputs(const Table& current, std::uint32_t routed) const {
+[[gnu::always_inline]] inline Engine::SharedInputs Engine::shared_inputs(
+    const Table& current, std::uint32_t routed) const {
   static_assert(sizeof(SharedInputs) == 2 * sizeof(const Table*) + 12 * sizeof(float));
   SharedInputs in;
   in.current = &current;
@@ -909,10 +910,11 @@ Engine::SharedInputs Engine::shared_inputs(const Table& current, std::uint32_t r
   return in;
 }
 
-void Engine::plan_lane(std::size_t slot, const Table& current, float dt, std::uint32_t routed,
-                       VoicePlan& p) {
+const VoicePlan& Engine::plan_lane(std::size_t slot, const Table& current, float dt,
+                                   std::uint32_t routed) {
   Voice& v = voices[slot];
   KeptPlan& kept = kept_[slot];
+  VoicePlan& p = kept.plan;
   // Sustaining, the envelopes only set their levels to the sustain levels again, so with the
   // same shared inputs and the same note every value of the plan comes out as last time, but for
   // the position when the table position has moved; the start values come from the voice as
@@ -923,17 +925,21 @@ void Engine::plan_lane(std::size_t slot, const Table& current, float dt, std::ui
   if (same) {
     if (std::bit_cast<Bits3>(kept.position) != std::bit_cast<Bits3>(position)) {
       kept.position = position;
-      kept.plan.position_end = offset_position(position, kept.offset);
+      p.position_end = offset_position(position, kept.offset);
     }
-    p = kept.plan;
     p.gain_start = v.last_gain;
     p.increment_start = v.last_increment;
     p.position_start = v.last_position;
-    return;
+    return p;
   }
-  Position offset;
-  plan_voice(v, current, fading_table.get(), dt, routed, p, &offset);
-  kept = {p, position, offset, plan_epoch_, v.freq, v.velocity, v.note, v.held};
+  plan_voice(v, current, fading_table.get(), dt, routed, p, &kept.offset);
+  kept.position = position;
+  kept.epoch = plan_epoch_;
+  kept.freq = v.freq;
+  kept.velocity = v.velocity;
+  kept.note = v.note;
+  kept.held = v.held;
+  return p;
 }
 
 void Engine::render_block(float* out, std::size_t m, float dt, const Table& current,
@@ -944,7 +950,7 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
   // Plan every voice that sounds at the start of the block, in voice order.
   std::array<Voice*, kVoiceCount> lane_voice{};
   std::array<std::size_t, kVoiceCount> lane_slot{};
-  std::array<VoicePlan, kVoiceCount>& plan = plans_;
+  std::array<const VoicePlan*, kVoiceCount> plan{};
   std::size_t lanes = 0;
   const SharedInputs shared = shared_inputs(current, routed);
   if (!same_bytes(shared, shared_seen_)) {
@@ -953,7 +959,7 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
   }
   for (std::size_t slot = 0; slot < kVoiceCount; ++slot)
     if (voices[slot].active()) {
-      plan_lane(slot, current, dt, routed, plan[lanes]);
+      plan[lanes] = &plan_lane(slot, current, dt, routed);
       lane_slot[lanes] = slot;
       lane_voice[lanes++] = &voices[slot];
     }
@@ -967,8 +973,8 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
   std::array<float, kVoiceCount> phase{}, inc0{}, dinc{};
   for (std::size_t j = 0; j < lanes; ++j) {
     phase[j] = lane_voice[j]->phase;
-    inc0[j] = plan[j].increment_start;
-    dinc[j] = plan[j].increment_end - plan[j].increment_start;
+    inc0[j] = plan[j]->increment_start;
+    dinc[j] = plan[j]->increment_end - plan[j]->increment_start;
   }
   PhaseRows phases;
   const bool ramps = std::any_of(dinc.begin(), dinc.end(), [](float d) { return d != 0.0f; });
@@ -1000,7 +1006,7 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
   // Moving weights last worked out for the current and the fading table.
   MovingWeights memo, fading_memo;
   for (std::size_t j = 0; j < lanes; ++j) {
-    const VoicePlan& p = plan[j];
+    const VoicePlan& p = *plan[j];
     const Block& phase = phases[j];
     Block v;
     const std::size_t slot = lane_slot[j];
@@ -1033,7 +1039,7 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
     FilterSet coefficients{};
     FilterStates state{};
     for (std::size_t j = 0; j < lanes; ++j) {
-      coefficients[j] = plan[j].filter;
+      coefficients[j] = plan[j]->filter;
       state[j] = lane_voice[j]->filter_state;
     }
     switch (type) {
@@ -1056,7 +1062,7 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
 
   for (std::size_t j = 0; j < lanes; ++j) {
     lane_voice[j]->phase = phase[j];
-    finish_voice(*lane_voice[j], plan[j]);
+    finish_voice(*lane_voice[j], *plan[j]);
   }
 }
 

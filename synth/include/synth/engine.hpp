@@ -235,9 +235,9 @@ class Engine {
     bool held = false;
   };
   SharedInputs shared_inputs(const Table& current, std::uint32_t routed) const;
-  // The plan of voice `slot` for this block, reused when it can be.
-  void plan_lane(std::size_t slot, const Table& current, float dt, std::uint32_t routed,
-                 VoicePlan& p);
+  // The plan of voice `slot` for this block (its kept plan, made again unless it can be reused).
+  const VoicePlan& plan_lane(std::size_t slot, const Table& current, float dt,
+                             std::uint32_t routed);
   SharedInputs shared_seen_{};
   // Blends per voice and table (current, fading): entry 2 x voice + table, with its samples at
   // the same index times kBlendStride in blend_data_. table_epoch_ changes whenever the tables
@@ -250,8 +250,6 @@ class Engine {
   const Table* epoch_fading_ = nullptr;
   std::uint64_t plan_epoch_ = 1;
   std::array<KeptPlan, kVoiceCount> kept_{};
-  // The plans of the sounding voices in the block being rendered.
-  std::array<VoicePlan, kVoiceCount> plans_{};
   // t = (i + 1) / m for the last block length m seen.
   std::array<float, kBlockSize> ramp_{};
   std::size_t ramp_length_ = 0;
