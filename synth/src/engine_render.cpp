@@ -503,8 +503,9 @@ void add_gained(float* out, const Block& v, const Block& ramp, float g0, float d
 
 // One voice's blended table values for the block: into acc, or with a gain straight into the
 // output (acc is then scratch).
-void read_corners(const Corners& c, const Block& phase, std::size_t len, std::size_t m,
-                  Block& acc, const Gain* gain = nullptr) {
+[[gnu::always_inline]] inline void read_corners(const Corners& c, const Block& phase,
+                                                std::size_t len, std::size_t m, Block& acc,
+                                                const Gain* gain = nullptr) {
   const bool unit = !c.weights && c.count == 1 && c.weight[0] == 1.0f;
   if (kWideReads && gain && m % 8 == 0) {
     if (c.weights)
@@ -548,28 +549,28 @@ void build_blend(const Corners& c, std::size_t len, float* data) {
 // The corners a still position reads: its blend once the same position in the same level comes
 // twice running (a position that keeps still is blended once, one gliding to a stop is not
 // blended every block), else the frames around it.
-Corners still_read(const Reader& r, const Position& p, StillBlend& b, float* data,
-                   std::uint64_t epoch) {
+[[gnu::always_inline]] inline Corners still_read(const Reader& r, const Position& p,
+                                                 StillBlend& b, float* data,
+                                                 std::uint64_t epoch) {
   const bool blendable = r.len <= StillBlend::kCapacity;
   const bool same = blendable && b.epoch == epoch && b.offset == r.offset && b.len == r.len &&
                     b.position == p;
-  if (same && b.built) {
-    Corners c;
-    c.level[0] = data;
-    c.weight[0] = 1.0f;
-    c.count = 1;
-    c.padded = true;
-    return c;
+  if (!same || !b.built) {
+    const Corners c = still_corners(r, frame_weights(*r.table, p[0], p[1], p[2]));
+    if (!blendable || c.count < 2) return c;
+    if (!same) {
+      b = {p, r.offset, r.len, epoch, false};
+      return c;
+    }
+    build_blend(c, r.len, data);
+    b.built = true;
   }
-  Corners c = still_corners(r, frame_weights(*r.table, p[0], p[1], p[2]));
-  if (!blendable || c.count < 2) return c;
-  if (!same) {
-    b = {p, r.offset, r.len, epoch, false};
-    return c;
-  }
-  build_blend(c, r.len, data);
-  b.built = true;
-  return still_read(r, p, b, data, epoch);
+  Corners blend;
+  blend.level[0] = data;
+  blend.weight[0] = 1.0f;
+  blend.count = 1;
+  blend.padded = true;
+  return blend;
 }
 
 // One axis of a moving position over a block: the grid coordinate of each sample.
@@ -696,9 +697,11 @@ struct BlendSlot {
 // One voice's table values for the block from one table: into acc, or with `gain` straight into
 // the output. `memo` holds the moving weights last worked out for this table; they are reused
 // when the voice follows the same path.
-void read_table(const Reader& r, const VoicePlan& plan, const Block& ramp, const Block& phase,
-                std::size_t m, MovingWeights& memo, const BlendSlot& blend, Block& acc,
-                const Gain* gain = nullptr) {
+[[gnu::always_inline]] inline void read_table(const Reader& r, const VoicePlan& plan,
+                                              const Block& ramp, const Block& phase,
+                                              std::size_t m, MovingWeights& memo,
+                                              const BlendSlot& blend, Block& acc,
+                                              const Gain* gain = nullptr) {
   const Position& start = plan.position_start;
   const Position& end = plan.position_end;
   const float step =
