@@ -133,8 +133,8 @@ void run_phases(std::array<float, kVoiceCount>& phase, const std::array<float, k
 
 #if defined(__x86_64__)
 // Eight rows of eight lanes turned into eight lanes of eight samples, stored at column i.
-__attribute__((target("avx2"))) void store_transposed(const __m256 (&rows)[8], PhaseRows& out,
-                                                      std::size_t i) {
+__attribute__((target("avx2"), always_inline)) inline void store_transposed(
+    const __m256 (&rows)[8], PhaseRows& out, std::size_t i) {
   __m256 t[8], u[8];
   for (std::size_t r = 0; r < 8; r += 2) {
     t[r] = _mm256_unpacklo_ps(rows[r], rows[r + 1]);
