@@ -442,7 +442,7 @@ __attribute__((target("avx2"))) void read_wide(const Corners& c, const Block& ph
   }
 }
 
-bool wide_reads_available() {
+bool eight_lanes_available() {
   // QUILLORY_NO_AVX2 keeps the four-lane passes, so that they can be tested on any machine.
   if (std::getenv("QUILLORY_NO_AVX2")) return false;
   __builtin_cpu_init();
@@ -454,12 +454,13 @@ void read_wide(const Corners& c, const Block& phase, std::size_t len, std::size_
                const Gain* = nullptr) {
   read_narrow(c, phase, len, m, acc);
 }
-bool wide_reads_available() {
+bool eight_lanes_available() {
   return false;
 }
 #endif
 
-const bool kWideReads = wide_reads_available();
+// Whether the passes run eight lanes wide (AVX2), decided once when the program starts.
+const bool kEightLanes = eight_lanes_available();
 
 
 // out[i] += (g0 + dg x ramp[i]) x v[i]: one voice's samples through its gain ramp into the
@@ -495,7 +496,7 @@ void add_gained_wide(float* out, const Block& v, const Block& ramp, float g0, fl
 
 void add_gained(float* out, const Block& v, const Block& ramp, float g0, float dg,
                 std::size_t m) {
-  if (kWideReads)
+  if (kEightLanes)
     add_gained_wide(out, v, ramp, g0, dg, m);
   else
     add_gained_narrow(out, v, ramp, g0, dg, m);
@@ -507,7 +508,7 @@ void add_gained(float* out, const Block& v, const Block& ramp, float g0, float d
                                                 std::size_t len, std::size_t m, Block& acc,
                                                 const Gain* gain = nullptr) {
   const bool unit = !c.weights && c.count == 1 && c.weight[0] == 1.0f;
-  if (kWideReads && gain && m % 8 == 0) {
+  if (kEightLanes && gain && m % 8 == 0) {
     if (c.weights)
       read_wide<true, false, true>(c, phase, len, m, acc, gain);
     else if (unit)
@@ -516,11 +517,11 @@ void add_gained(float* out, const Block& v, const Block& ramp, float g0, float d
       read_wide<false, false, true>(c, phase, len, m, acc, gain);
     return;
   }
-  if (kWideReads && c.weights)
+  if (kEightLanes && c.weights)
     read_wide<true>(c, phase, len, m, acc);
-  else if (kWideReads && unit)
+  else if (kEightLanes && unit)
     read_wide<false, true>(c, phase, len, m, acc);
-  else if (kWideReads)
+  else if (kEightLanes)
     read_wide<false>(c, phase, len, m, acc);
   else
     read_narrow(c, phase, len, m, acc);
@@ -816,14 +817,14 @@ void add_lanes_wide(float* out, const LaneBlock& x, std::size_t lanes, std::size
 
 template <FilterType type>
 void filter_lanes(LaneBlock& x, const FilterSet& c, FilterStates& state, std::size_t m) {
-  if (kWideReads)
+  if (kEightLanes)
     filter_lanes_wide<type>(x, c, state, m);
   else
     filter_lanes_narrow<type>(x, c, state, m);
 }
 
 void add_lanes(float* out, const LaneBlock& x, std::size_t lanes, std::size_t m) {
-  if (kWideReads)
+  if (kEightLanes)
     add_lanes_wide(out, x, lanes, m);
   else
     add_lanes_narrow(out, x, lanes, m);
@@ -984,7 +985,7 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
   if (lanes <= 4)
     (ramps ? run_phases<true, 1> : run_phases<false, 1>)(phase, inc0, dinc, ramp, m, phases);
 #if defined(__x86_64__)
-  else if (kWideReads)
+  else if (kEightLanes)
     (ramps ? run_phases_wide<true> : run_phases_wide<false>)(phase, inc0, dinc, ramp, m, phases);
 #endif
   else
