@@ -65,7 +65,7 @@ float note_frequency(std::uint8_t key) {
 }
 
 Engine::Engine(float rate)
-    : sample_rate(std::max(rate, 1.0f)), blend_data_(blends_.size() * kBlendStride) {}
+    : sample_rate(std::max(rate, 1.0f)), blend_data_(new float[blends_.size() * kBlendStride]) {}
 
 void Engine::note_on(std::uint8_t key, float velocity) {
   auto same_key = std::find_if(voices.begin(), voices.end(),

@@ -862,8 +862,7 @@ void Engine::render(float* out, std::size_t n) {
   if (current != epoch_table_ || fading_table.get() != epoch_fading_) {
     epoch_table_ = current;
     epoch_fading_ = fading_table.get();
-    ++table_epoch_;
-    ++plan_epoch_;
+    ++table_epoch_;  // kept plans see the change through their shared inputs
   }
   for (std::size_t start = 0; start < n; start += kBlockSize) {
     const std::size_t m = std::min(kBlockSize, n - start);
@@ -1016,7 +1015,7 @@ void Engine::render_block(float* out, std::size_t m, float dt, const Table& curr
     const std::size_t slot = lane_slot[j];
     const auto blend = [&](std::size_t which) {
       const std::size_t b = 2 * slot + which;
-      return BlendSlot{blends_[b], blend_data_.data() + b * kBlendStride, table_epoch_};
+      return BlendSlot{blends_[b], blend_data_.get() + b * kBlendStride, table_epoch_};
     };
     // Gain ramp, then straight into the output when there is no filter (voices still add in
     // voice order), else into the lanes for the filter pass.

@@ -7,8 +7,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
-#include <vector>
 
 #include "synth/envelope.hpp"
 #include "synth/filter.hpp"
@@ -244,7 +244,7 @@ class Engine {
   // may have, so that a blend never outlives the table it was made from.
   static constexpr std::size_t kBlendStride = StillBlend::kCapacity + StillBlend::kPad;
   std::array<StillBlend, 2 * kVoiceCount> blends_{};
-  std::vector<float> blend_data_;
+  std::unique_ptr<float[]> blend_data_;  // left unset: each blend is written before it is read
   std::uint64_t table_epoch_ = 1;
   const Table* epoch_table_ = nullptr;
   const Table* epoch_fading_ = nullptr;
